@@ -1,0 +1,33 @@
+// The two estimators of the refinement passes.
+//
+// Each fits a four-coefficient linear prediction model to the 16 known cells
+// nearest to a target, then solves jointly for a 5 x 5 block of missing cells
+// centred on it.  They differ only in their lattice (interp/lattice.h).
+#ifndef QUILLMORPH_INTERP_ESTIMATOR_H
+#define QUILLMORPH_INTERP_ESTIMATOR_H
+
+#include "interp/lattice.h"
+
+// Estimator scratch, one set per thread.  Each call clears and refills it.
+// After a call that accepted its estimate, block_vector holds the block
+// solution (element k for block position k) until the next estimator call.
+extern thread_local double model_vector[model_order];
+extern thread_local double model_matrix[model_order * model_order];
+extern thread_local double block_vector[block_size];
+extern thread_local double block_matrix[block_size * block_size];
+
+// A solve is accepted when the last diagonal entry of the reduced matrix is
+// at least this (the solver leaves exactly 1.0 or exactly zero there).
+constexpr double acceptance_threshold = 0.001;
+
+// window    points at HR (r - 5, c - 5), the top-left corner of the 11 x 11
+//           neighbourhood of the target (r, c); the whole of it lies in the grid.
+// stride    doubles per HR row (W2).
+// accepted  set to 1 when the returned value and block_vector are to be used,
+//           to 0 when not (the returned value is then 0.0).
+// Returns the new value of the target: the block solution's centre, or the
+// target's current value when that centre lies outside 0..255.
+double estimate_diagonal(const double* window, int stride, int* accepted);  // r, c odd
+double estimate_axial(const double* window, int stride, int* accepted);     // r + c odd
+
+#endif

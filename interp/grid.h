@@ -1,0 +1,19 @@
+// Sizes of the LR image and the HR grid, checked before anything is allocated.
+#ifndef QUILLMORPH_INTERP_GRID_H
+#define QUILLMORPH_INTERP_GRID_H
+
+#include <cstddef>
+
+// The upsampling filter reaches three LR rows and columns into the image.
+constexpr int min_image_side = 3;
+
+// Returns 1 when a w x h LR image can be upscaled: both sides at least
+// min_image_side, 2w and 2h fit an int, and every count and byte size of the
+// LR image, the HR grid and the block stores fits a size_t.  Returns 0 otherwise.
+int image_size_supported(int w, int h);
+
+// Element counts; only meaningful for sizes that image_size_supported accepts.
+std::size_t lr_pixel_count(int w, int h);
+std::size_t hr_cell_count(int w, int h);
+
+#endif

@@ -1,0 +1,29 @@
+// Helpers shared by the test files: scratch files and running the real programs.
+#ifndef QUILLMORPH_TESTS_TEST_SUPPORT_H
+#define QUILLMORPH_TESTS_TEST_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+// A fresh directory under the system's temporary folder, one per test.
+std::string make_scratch_dir();
+
+void write_file(const std::string& path, const std::string& bytes);
+// The whole file, or "" with *exists set to false when it cannot be opened.
+std::string read_file(const std::string& path, bool* exists = nullptr);
+bool file_exists(const std::string& path);
+
+// A binary PGM file image: "P5\n<w> <h>\n<maxval>\n" followed by the pixels.
+std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, int maxval = 255);
+
+struct RunResult {
+    int status;           // exit status, or -1 when the program did not exit normally
+    std::string output;   // everything it wrote to stdout
+};
+// Runs program with the given arguments (no shell) and captures stdout.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args);
+
+// 64-bit FNV-1a of a byte string, for pinning outputs.
+unsigned long long fnv1a(const std::string& bytes);
+
+#endif
