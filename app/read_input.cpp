@@ -1,0 +1,51 @@
+#include "app/read_input.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "interp/grid.h"
+#include "pgm/pgm.h"
+
+namespace {
+
+constexpr int supported_maxval = 255;
+
+// Bytes left in the stream when it is a regular file, or -1 when unknown.
+long long bytes_remaining(std::FILE* stream) {
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    const long position = std::ftell(stream);
+    if (position < 0) return -1;
+    return static_cast<long long>(info.st_size) - position;
+}
+
+}  // namespace
+
+InputStatus read_lr_header(std::FILE* stream, int* w, int* h) {
+    int width = 0, height = 0, maxval = 0, kind = 0;
+    if (read_pgm_header(stream, &width, &height, &maxval, &kind) != pgm_ok)
+        return input_header_error;
+    if (maxval != supported_maxval || kind != pgm_kind_gray) return input_format_error;
+    *w = width;
+    *h = height;
+    if (width < min_image_side || height < min_image_side) return input_bad_size;
+    if (!image_size_supported(width, height)) return input_too_large;
+    return input_ok;
+}
+
+InputStatus read_lr_pixels(std::FILE* stream, int w, int h, unsigned char** pixels) {
+    const std::size_t count = lr_pixel_count(w, h);
+    const long long remaining = bytes_remaining(stream);
+    if (remaining >= 0 && static_cast<unsigned long long>(remaining) < count)
+        return input_truncated;
+
+    unsigned char* buffer = static_cast<unsigned char*>(std::malloc(count));
+    if (!buffer) return input_no_memory;
+    if (std::fread(buffer, 1, count, stream) != count) {
+        std::free(buffer);
+        return input_truncated;
+    }
+    *pixels = buffer;
+    return input_ok;
+}
