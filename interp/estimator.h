@@ -24,7 +24,11 @@ constexpr double acceptance_threshold = 0.001;
 //           neighbourhood of the target (r, c); the whole of it lies in the grid.
 // stride    doubles per HR row (W2).
 // accepted  set to 1 when the returned value and block_vector are to be used,
-//           to 0 when not (the returned value is then 0.0).
+//           to 0 when not (the returned value is then 0.0).  A call is
+//           rejected when either solve met a column without a pivot, or when
+//           one of the block's inner 3 x 3 elements (those a fusion reads) is
+//           not finite or lies outside -255..510: a fit singular only up to
+//           rounding, typical of smooth ramps, yields blocks of millions.
 // Returns the new value of the target: the block solution's centre, or the
 // target's current value when that centre lies outside 0..255.
 double estimate_diagonal(const double* window, int stride, int* accepted);  // r, c odd

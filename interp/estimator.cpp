@@ -1,0 +1,128 @@
+#include "interp/estimator.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "interp/estimator_steps.h"
+#include "linalg/solve.h"
+
+thread_local double model_vector[model_order];
+thread_local double model_matrix[model_order * model_order];
+thread_local double block_vector[block_size];
+thread_local double block_matrix[block_size * block_size];
+
+namespace {
+
+// The grid value at offset (dr, dc) from the target, the window starting at
+// offset (-window_radius, -window_radius).
+double sample_at(const double* window, int stride, int dr, int dc) {
+    const std::ptrdiff_t row = dr + window_radius;
+    const std::ptrdiff_t column = dc + window_radius;
+    return window[row * stride + column];
+}
+
+double sample_at(const double* window, int stride, Offset at) {
+    return sample_at(window, stride, at.dr, at.dc);
+}
+
+}  // namespace
+
+// Every entry receives one product per training pixel, in training order; the
+// bits of the fit depend on that order.
+void assemble_model_system(const Lattice& lattice, const double* window, int stride) {
+    for (double& v : model_vector) v = 0.0;
+    for (double& v : model_matrix) v = 0.0;
+
+    for (int t = 0; t < training_count; ++t) {
+        const Offset at = lattice.training[t];
+        const double pixel = sample_at(window, stride, at);
+        double neighbour[model_order];
+        for (int k = 0; k < model_order; ++k) {
+            const Offset step = lattice.direction[k];
+            neighbour[k] = sample_at(window, stride, at.dr + 2 * step.dr, at.dc + 2 * step.dc);
+        }
+        for (int k = 0; k < model_order; ++k) {
+            model_vector[k] += neighbour[k] * pixel;
+            for (int l = 0; l < model_order; ++l)
+                model_matrix[k * model_order + l] += neighbour[k] * neighbour[l];
+        }
+    }
+}
+
+// Built in three passes whose order fixes the bits: the prediction terms as a
+// left-to-right sum per block position, then the training pixels' terms in
+// training order, then the 1.0 on the diagonal.
+void assemble_block_system(const Lattice& lattice, const double* window, int stride) {
+    const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
+                                   model_vector[3]};
+    for (double& v : block_vector) v = 0.0;
+    for (double& v : block_matrix) v = 0.0;
+
+    for (int i = 0; i < block_size; ++i) {
+        const Offset at = lattice.block[i];
+        double neighbour[model_order];
+        for (int k = 0; k < model_order; ++k) {
+            const Offset step = lattice.direction[k];
+            neighbour[k] = sample_at(window, stride, at.dr + step.dr, at.dc + step.dc);
+        }
+        block_vector[i] = a[0] * neighbour[0] + a[1] * neighbour[1] + a[2] * neighbour[2] +
+                          a[3] * neighbour[3];
+    }
+
+    for (int q = 0; q < training_side; ++q) {
+        for (int s = 0; s < training_side; ++s) {
+            const double pixel = sample_at(window, stride, lattice.training[training_side * q + s]);
+            const int u = training_block_base(q, s);
+            for (int k = 0; k < model_order; ++k) {
+                const int row = u + block_neighbour_step[k];
+                block_vector[row] += a[k] * pixel;
+                for (int l = 0; l < model_order; ++l)
+                    block_matrix[row * block_size + u + block_neighbour_step[l]] += a[k] * a[l];
+            }
+        }
+    }
+
+    for (int i = 0; i < block_size; ++i) block_matrix[i * block_size + i] += 1.0;
+}
+
+bool block_is_plausible(const Lattice& lattice, const double* block) {
+    for (int element : lattice.fusion_element) {
+        const double v = block[element];
+        if (!std::isfinite(v) || v < plausible_block_min || v > plausible_block_max) return false;
+    }
+    return true;
+}
+
+// 1. Fit the model; reject when its normal matrix was singular.
+// 2. Solve for the block; reject when its matrix was singular.
+// 3. Reject a block the fusion must not see (wild values from a fit that was
+//    singular only up to rounding).
+// 4. Accept; an implausible centre leaves the target's current value, while
+//    the unclamped block stays in block_vector for the block store.
+double estimate_on_lattice(const Lattice& lattice, const double* window, int stride,
+                           int* accepted) {
+    *accepted = 0;
+
+    assemble_model_system(lattice, window, stride);
+    solve_linear_system(model_order, model_vector, model_matrix);
+    if (model_matrix[model_order * model_order - 1] < acceptance_threshold) return 0.0;
+
+    assemble_block_system(lattice, window, stride);
+    solve_linear_system(block_size, block_vector, block_matrix);
+    if (block_matrix[block_size * block_size - 1] < acceptance_threshold) return 0.0;
+
+    if (!block_is_plausible(lattice, block_vector)) return 0.0;
+
+    *accepted = 1;
+    const double centre = block_vector[block_centre];
+    if (centre < 0.0 || centre > 255.0) return sample_at(window, stride, 0, 0);
+    return centre;
+}
+
+double estimate_diagonal(const double* window, int stride, int* accepted) {
+    return estimate_on_lattice(diagonal_lattice, window, stride, accepted);
+}
+
+double estimate_axial(const double* window, int stride, int* accepted) {
+    return estimate_on_lattice(axial_lattice, window, stride, accepted);
+}

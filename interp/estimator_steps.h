@@ -1,0 +1,39 @@
+// The stages of the estimators, one routine for both lattices.
+//
+// estimate_diagonal and estimate_axial are estimate_on_lattice with
+// diagonal_lattice or axial_lattice.  The stages are declared here so that
+// the tests can inspect each assembled system before it is solved.
+#ifndef QUILLMORPH_INTERP_ESTIMATOR_STEPS_H
+#define QUILLMORPH_INTERP_ESTIMATOR_STEPS_H
+
+#include "interp/lattice.h"
+
+// Block values more than a full pixel range outside 0..255 mark a fit that
+// was singular up to rounding (nearly planar windows); they are not estimates.
+constexpr double plausible_block_min = -255.0;
+constexpr double plausible_block_max = 510.0;
+
+// Normal equations of the model fit: model_matrix = DᵀD and model_vector =
+// Dᵀt, D holding one row per training pixel (its four neighbours at twice the
+// lattice directions) and t the training pixels, summed in training order.
+// window and stride as for estimate_diagonal.  Overwrites model_vector and
+// model_matrix.
+void assemble_model_system(const Lattice& lattice, const double* window, int stride);
+
+// Normal equations of the block estimate for the coefficients a0..a3 held in
+// model_vector: block_matrix = I + CᵀC and block_vector = p + Cᵀy, with p the
+// model's prediction of each block position from its four window neighbours
+// and C one row per training pixel y, holding a0..a3 in the columns of its
+// four neighbouring block positions.  Overwrites block_vector and
+// block_matrix; reads model_vector.
+void assemble_block_system(const Lattice& lattice, const double* window, int stride);
+
+// True when the nine inner elements of block (the ones a fusion reads) are
+// all finite and within plausible_block_min..plausible_block_max.
+bool block_is_plausible(const Lattice& lattice, const double* block);
+
+// The whole estimate on one lattice; see estimate_diagonal.
+double estimate_on_lattice(const Lattice& lattice, const double* window, int stride,
+                           int* accepted);
+
+#endif
