@@ -1,0 +1,77 @@
+// quality: how faithful the upscaling is on an image with a known answer.
+//
+//   quality original.pgm [initial_out.pgm refined_out.pgm]
+//
+// Decimates the original (keeps the pixels at even rows and columns, which
+// is exactly how the upscaler models its input), upscales the result, and
+// prints the PSNR against the original of the initial upsampling alone and
+// of the complete, refined output.  Odd sizes lose their last row or column.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/read_input.h"
+#include "interp/refine.h"
+#include "interp/upsample.h"
+#include "pgm/pgm.h"
+
+namespace {
+
+// PSNR in dB of the grid, as the written bytes, against the original's
+// top-left w2 x h2 pixels.
+double psnr(const std::vector<double>& grid, const unsigned char* original, int stride, int w2, int h2) {
+    double squared_error = 0.0;
+    for (int r = 0; r < h2; ++r) {
+        for (int c = 0; c < w2; ++c) {
+            const double d = pgm_pixel_from_value(grid[static_cast<std::size_t>(r) * w2 + c]) -
+                             static_cast<double>(original[static_cast<std::size_t>(r) * stride + c]);
+            squared_error += d * d;
+        }
+    }
+    const double mse = squared_error / (static_cast<double>(w2) * h2);
+    return mse == 0.0 ? INFINITY : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2 && argc != 4) {
+        std::printf("Usage: quality original.pgm [initial_out.pgm refined_out.pgm]\n");
+        return 1;
+    }
+    std::FILE* input = std::fopen(argv[1], "rb");
+    int width = 0, height = 0;
+    unsigned char* original = nullptr;
+    if (!input || read_lr_header(input, &width, &height) != input_ok ||
+        read_lr_pixels(input, width, height, &original) != input_ok) {
+        std::printf("Cannot read %s as an 8-bit PGM of at least 6 x 6 pixels.\n", argv[1]);
+        return 1;
+    }
+    std::fclose(input);
+    const int w = width / 2, h = height / 2;
+    if (w < 3 || h < 3) {
+        std::printf("%s is too small to decimate.\n", argv[1]);
+        return 1;
+    }
+
+    std::vector<unsigned char> lr(static_cast<std::size_t>(w) * h);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c)
+            lr[static_cast<std::size_t>(r) * w + c] = original[static_cast<std::size_t>(2 * r) * width + 2 * c];
+
+    std::vector<double> grid(4 * lr.size());
+    upsample_initial(w, lr.data(), grid.data(), h);
+    const double initial = psnr(grid, original, width, 2 * w, 2 * h);
+    if (argc == 4) write_pgm_image(grid.data(), argv[2], 2 * w, 2 * h);
+    if (refine_image(grid.data(), w, h) != 0) {
+        std::printf("Out of memory.\n");
+        return 1;
+    }
+    const double refined = psnr(grid, original, width, 2 * w, 2 * h);
+    if (argc == 4) write_pgm_image(grid.data(), argv[3], 2 * w, 2 * h);
+    std::printf("%s: %d x %d from %d x %d; PSNR initial %.3f dB, refined %.3f dB (%+.3f dB)\n", argv[1],
+                2 * w, 2 * h, w, h, initial, refined, refined - initial);
+    std::free(original);
+    return 0;
+}

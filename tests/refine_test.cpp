@@ -1,0 +1,91 @@
+// The refinement passes as a whole: size limits, invariants and pinned outputs.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "interp/refine.h"
+#include "interp/upsample.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr) {
+    std::vector<double> grid(4 * static_cast<std::size_t>(w) * h);
+    upsample_initial(w, lr.data(), grid.data(), h);
+    return grid;
+}
+
+std::vector<double> refined(int w, int h, const std::vector<unsigned char>& lr) {
+    std::vector<double> grid = upsampled(w, h, lr);
+    EXPECT_EQ(refine_image(grid.data(), w, h), 0);
+    return grid;
+}
+
+// Smooth content with texture: every estimate has something to fit.
+std::vector<unsigned char> textured_image(int w, int h, unsigned seed) {
+    std::srand(seed);
+    std::vector<unsigned char> lr(static_cast<std::size_t>(w) * h);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c)
+            lr[r * w + c] = static_cast<unsigned char>(
+                std::lround(120 + 80 * std::sin(0.45 * c + 0.2 * r) + 30 * std::cos(0.31 * r * c / 7.0) + std::rand() % 9));
+    return lr;
+}
+
+TEST(RefineImage, SmallImagesChangeOnlyTheirTargets) {
+    // 5 x 5 has no target at all; 6 x 6 has the one diagonal target (5, 5).
+    const std::vector<unsigned char> five = textured_image(5, 5, 1);
+    EXPECT_EQ(refined(5, 5, five), upsampled(5, 5, five));
+
+    const std::vector<unsigned char> six = textured_image(6, 6, 2);
+    const std::vector<double> before = upsampled(6, 6, six), after = refined(6, 6, six);
+    for (int r = 0; r < 12; ++r)
+        for (int c = 0; c < 12; ++c)
+            if (r != 5 || c != 5) {
+                EXPECT_EQ(after[r * 12 + c], before[r * 12 + c]) << r << "," << c;
+            }
+}
+
+TEST(RefineImage, KeepsLrPixelsAndConstantImages) {
+    const int sizes[][2] = {{9, 9}, {12, 10}, {17, 23}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        const std::vector<unsigned char> lr = textured_image(w, h, 3);
+        const std::vector<double> grid = refined(w, h, lr);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) EXPECT_EQ(grid[(2 * r) * (2 * w) + 2 * c], lr[r * w + c]);
+        for (int v : {0, 77, 255}) {
+            const std::vector<unsigned char> flat(static_cast<std::size_t>(w) * h, static_cast<unsigned char>(v));
+            for (double cell : refined(w, h, flat)) ASSERT_EQ(cell, v);
+        }
+    }
+}
+
+TEST(RefineImage, LinearRampHasNoSpeckles) {
+    // Model fits on an 8-bit ramp are singular up to rounding; their wild
+    // block solutions must not reach the fused cells.
+    const int w = 64, h = 64;
+    std::vector<unsigned char> lr(w * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) lr[y * w + x] = static_cast<unsigned char>(std::floor(20 + 1.5 * x + 0.7 * y + 0.5));
+    const std::vector<double> before = upsampled(w, h, lr), after = refined(w, h, lr);
+    int far = 0;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(after[i])) << i;
+        if (std::fabs(after[i] - before[i]) > 4.0) ++far;
+    }
+    EXPECT_EQ(far, 0);
+}
+
+TEST(RefineImage, RefinementChangesTexturedImages) {
+    const std::vector<unsigned char> lr = textured_image(20, 16, 4);
+    const std::vector<double> before = upsampled(20, 16, lr), after = refined(20, 16, lr);
+    int changed = 0;
+    for (std::size_t i = 0; i < after.size(); ++i) changed += after[i] != before[i];
+    EXPECT_GT(changed, 100);
+}
+
+}  // namespace
