@@ -22,7 +22,9 @@ InputStatus read_lr_header(std::FILE* stream, int* w, int* h);
 
 // Reads the w x h pixel bytes that follow the header into a buffer of
 // malloc's that the caller frees.  Fails before allocating when a regular
-// file is too short to hold them.
+// file is too short to hold them; from a stream of unknown size (a pipe) the
+// buffer grows with the bytes that arrive, never ahead of them to the size
+// the header claims.
 InputStatus read_lr_pixels(std::FILE* stream, int w, int h, unsigned char** pixels);
 
 #endif
