@@ -18,13 +18,22 @@ namespace {
 // the buffer's size; its remainder stays in the stream.  Returns 0, or -1 at
 // end of stream.
 int read_line(char* line, std::FILE* stream) {
+    // fgets puts its terminating NUL in the last byte only when it fills the
+    // buffer; this mark tells a cut line from one that merely holds a NUL byte.
+    line[pgm_line_size - 1] = 1;
     return std::fgets(line, pgm_line_size, stream) ? 0 : -1;
+}
+
+// Whether the line just read filled the buffer before its newline.  Searching
+// for the newline instead would stop at a NUL byte inside the line.
+bool line_was_cut(const char* line) {
+    return line[pgm_line_size - 1] == '\0' && line[pgm_line_size - 2] != '\n';
 }
 
 // A comment line that did not fit the buffer: consume the rest of it, so that
 // digits in a long comment never pass for the size or the maxval.
 void finish_long_line(const char* line, std::FILE* stream) {
-    if (std::strchr(line, '\n')) return;
+    if (!line_was_cut(line)) return;
     int ch;
     do {
         ch = std::getc(stream);
