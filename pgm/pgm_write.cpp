@@ -88,6 +88,9 @@ int write_pgm_image(const double* grid, const char* path, int width, int height)
     struct stat info;
     const bool exists = stat(path, &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) return pgm_write_failed;
+    // The rename would replace a file that a plain fopen could not write:
+    // a read-only output is refused, not silently swapped for a new file.
+    if (exists && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return pgm_write_failed;
 
     unsigned char* pixels = static_cast<unsigned char*>(std::malloc(count));
     if (!pixels) return pgm_write_no_memory;
