@@ -1,71 +1,302 @@
+// Gauss-Jordan elimination with partial pivoting, in place.
+//
+// The reference carries out every operation of the elimination.  The banded
+// solver leaves out those that cannot change a bit of a result it promises:
+//
+// - x - f * 0 and x - 0 * y are x again, for finite f and y and any x that is
+//   not -0.0 (for x = -0.0 the result may be +0.0).  So while no -0.0 and no
+//   infinity or NaN is about, rows whose factor is zero and columns beyond
+//   the pivot row's last non-zero entry can be left alone, and a fixed-width
+//   update may run past that entry.
+// - Rows below the band's reach hold zeros in the current column: the
+//   elimination fills a row only to the right of a column it already had.
+// - After a row has taken its pivot it only receives updates; nothing reads
+//   it again.  A row whose result is not wanted can stop there.
+//
+// The solver watches the two ways a -0.0 can appear (a negative pivot turns
+// the zeros of its row into -0.0 when they are divided; a quotient can
+// underflow to -0.0) and the finiteness of every factor and pivot row it
+// uses.  The moment one of them fails it finishes with the reference's full
+// steps from the same state, which is still the reference's state in every
+// row it keeps.
 #include "linalg/solve.h"
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <limits>
 
-// Gauss-Jordan elimination with partial pivoting, in place.
-//
-// Column j takes its pivot from rows r..n-1 (r = rows already pivoted): the
-// first entry of largest magnitude.  A column whose candidates are all zero is
-// skipped, so every pivot row is normalised to an exact 1.0 and every other
-// row has the column cleared to an exact 0.0 (f - f * 1.0).  That is what
-// makes the last diagonal entry exactly 1.0 for a regular matrix and exactly
-// zero otherwise, the only signal the estimators read.
-//
-// b: n doubles, a: n x n doubles row-major (entry (i, k) at a[i * n + k]).
-// Returns nothing; the outcome is in the two arrays.
-void solve_linear_system(int n, double* b, double* a) {
+#include "linalg/solve_steps.h"
+
+using namespace solve_steps;
+
+namespace {
+
+constexpr std::size_t max_banded_size = 32;  // the row mask has 32 bits
+// Pivot rows of the block systems reach at most 7 columns from the pivot; a
+// fixed-width update compiles to one or two vector operations.
+constexpr std::size_t fixed_update_width = 8;
+
+constexpr double largest_finite = std::numeric_limits<double>::max();
+constexpr std::uint64_t sign_bit = 0x8000000000000000ULL;
+constexpr std::uint64_t exponent_bits = 0x7ff0000000000000ULL;
+
+typedef double eight_doubles __attribute__((vector_size(8 * sizeof(double))));
+typedef std::uint64_t four_words __attribute__((vector_size(4 * sizeof(std::uint64_t))));
+
+// True when no value is infinite, NaN or -0.0: bit tests on four values at a
+// time, without branches.
+__attribute__((always_inline)) inline bool all_plain(const double* v, std::size_t count) {
+    const four_words sign = {sign_bit, sign_bit, sign_bit, sign_bit};
+    const four_words exponent = {exponent_bits, exponent_bits, exponent_bits, exponent_bits};
+    four_words bad = {};
+    const std::size_t chunks = count / 4;
+    for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+        four_words bits;
+        std::memcpy(&bits, v + 4 * chunk, sizeof bits);
+        bad |= (bits == sign) | ((bits & exponent) == exponent);
+    }
+    std::size_t k = 4 * chunks;
+    std::uint64_t any = bad[0] | bad[1] | bad[2] | bad[3];
+    for (; k < count; ++k) {
+        std::uint64_t bits;
+        std::memcpy(&bits, v + k, sizeof bits);
+        any |= static_cast<std::uint64_t>(bits == sign_bit) |
+               static_cast<std::uint64_t>((bits & exponent_bits) == exponent_bits);
+    }
+    return any == 0;
+}
+
+// row[k] -= f * pivot_row[k] and row[k] /= p for eight consecutive k, as a
+// few vector operations.  Vector lanes carry out the very same
+// multiplication and subtraction (or division) on each element, each rounded
+// on its own, so the bits are those of the scalar loop.
+
+__attribute__((always_inline)) inline void subtract_multiple_fixed(double* row,
+                                                                   const double* pivot_row,
+                                                                   double f) {
+    eight_doubles x, y;
+    std::memcpy(&x, row, sizeof x);
+    std::memcpy(&y, pivot_row, sizeof y);
+    x = x - f * y;
+    std::memcpy(row, &x, sizeof x);
+}
+
+__attribute__((always_inline)) inline void divide_fixed(double* row, double p) {
+    eight_doubles x;
+    std::memcpy(&x, row, sizeof x);
+    x = x / p;
+    std::memcpy(row, &x, sizeof x);
+}
+
+// The columns a row update covers: it must reach from column j to end (the
+// pivot row is +0.0 from there on), and where that span fits the fixed width
+// the update covers exactly fixed_update_width columns, shifted left near the
+// end of the row (the pivot row is +0.0 left of j as well).
+struct Span {
+    std::size_t from;
+    std::size_t to;
+};
+
+__attribute__((always_inline)) inline Span update_span(std::size_t n, std::size_t j,
+                                                       std::size_t end) {
+    if (end - j > fixed_update_width || n < fixed_update_width) return {j, end};
+    const std::size_t from = j + fixed_update_width <= n ? j : n - fixed_update_width;
+    return {from, from + fixed_update_width};
+}
+
+__attribute__((always_inline)) inline bool is_fixed(Span span) {
+    return span.to - span.from == fixed_update_width;
+}
+
+// Clears column j of one row from the pivot row: the row and its right-hand
+// side lose f times the pivot row's.
+__attribute__((always_inline)) inline void clear_column(double* row, double* b_i,
+                                                        const double* pivot_row, double b_r,
+                                                        double f, Span span) {
+    if (is_fixed(span))
+        subtract_multiple_fixed(row + span.from, pivot_row + span.from, f);
+    else
+        subtract_multiple(row, pivot_row, f, span.from, span.to);
+    *b_i = *b_i - f * b_r;
+}
+
+// One column done the reference's way, after the pivot row has been
+// normalised up to column end: the rest of its normalisation, then every
+// other row over the full width.
+__attribute__((always_inline)) inline void finish_column_fully(double* a, double* b, std::size_t n,
+                                                               std::size_t j, std::size_t r,
+                                                               std::size_t end, double p) {
+    double* pivot_row = a + r * n;
+    normalise(pivot_row, end, n, p);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i == r) continue;
+        const double f = a[i * n + j];
+        subtract_multiple(a + i * n, pivot_row, f, j, n);
+        b[i] = b[i] - f * b[r];
+    }
+}
+
+// N and BANDWIDTH fixed at compile time for the estimators' systems, or 0
+// for sizes known only at run time.  Inlined into each processor-specific
+// clone below, so that it is compiled for that processor.
+template <std::size_t N, std::size_t BANDWIDTH>
+__attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
+                                                        std::size_t bandwidth_runtime, double* b,
+                                                        double* a, std::uint32_t finished_rows) {
+    const std::size_t n = N ? N : n_runtime;
+    const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
+    std::size_t r = 0;
+    std::size_t j = 0;
+
+    // 1. Only plain values (finite, no -0.0) may take the short cuts.
+    if (all_plain(a, n * n) && all_plain(b, n)) {
+        // end_of[i]: row i is +0.0 from this column on.
+        std::size_t end_of[max_banded_size];
+        for (std::size_t i = 0; i < n; ++i) end_of[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
+
+        for (; j < n && r < n; ++j) {
+            // Rows past reach have no entry at or left of column j: none had
+            // one in the band, and the elimination fills a row only to the
+            // right of a column it already had.
+            const std::size_t reach = j + bandwidth < n - 1 ? j + bandwidth : n - 1;
+            if (r > reach) break;  // not for a banded matrix; the full steps stay exact
+
+            double p = a[r * n + j];
+            double largest = std::fabs(p);
+            std::size_t h = r;
+            for (std::size_t k = r + 1; k <= reach; ++k) {
+                const double candidate = a[k * n + j];
+                if (std::fabs(candidate) > largest) {
+                    p = candidate;
+                    largest = std::fabs(candidate);
+                    h = k;
+                }
+            }
+            if (p == 0.0) continue;
+            if (p < 0.0) break;  // its row's zeros would turn into -0.0
+            if (h != r) {
+                exchange_rows(a, b, n, r, h);
+                const std::size_t held = end_of[r];
+                end_of[r] = end_of[h];
+                end_of[h] = held;
+            }
+
+            double* pivot_row = a + r * n;
+            const Span span = update_span(n, j, end_of[r]);
+            if (is_fixed(span))
+                divide_fixed(pivot_row + span.from, p);
+            else
+                normalise(pivot_row, span.from, span.to, p);
+            b[r] = b[r] / p;
+            if (!all_plain(pivot_row + span.from, span.to - span.from) || !all_plain(b + r, 1)) {
+                // A quotient underflowed to -0.0 or overflowed.
+                finish_column_fully(a, b, n, j, r, span.to, p);
+                ++r;
+                ++j;
+                break;
+            }
+
+            // Rows above: only those whose result is wanted.
+            bool exact_from_here = false;
+            std::uint32_t above = r < 32 ? finished_rows & ((1u << r) - 1u) : finished_rows;
+            while (above) {
+                const std::size_t i = static_cast<std::size_t>(__builtin_ctz(above));
+                above &= above - 1u;
+                double* row = a + i * n;
+                const double f = row[j];
+                if (f == 0.0) continue;
+                if (!(std::fabs(f) <= largest_finite)) {
+                    exact_from_here = true;
+                    subtract_multiple(row, pivot_row, f, j, n);
+                    b[i] = b[i] - f * b[r];
+                    continue;
+                }
+                clear_column(row, b + i, pivot_row, b[r], f, span);
+            }
+            // Rows below, within reach.
+            for (std::size_t i = r + 1; i <= reach; ++i) {
+                double* row = a + i * n;
+                const double f = row[j];
+                if (f == 0.0) continue;
+                if (!(std::fabs(f) <= largest_finite)) {
+                    exact_from_here = true;
+                    subtract_multiple(row, pivot_row, f, j, n);
+                    b[i] = b[i] - f * b[r];
+                    end_of[i] = n;
+                    continue;
+                }
+                clear_column(row, b + i, pivot_row, b[r], f, span);
+                if (end_of[i] < span.to) end_of[i] = span.to;
+            }
+            ++r;
+            if (exact_from_here) {
+                ++j;
+                break;
+            }
+        }
+    }
+
+    // 2. Whatever is left, with every operation.
+    for (; j < n && r < n; ++j) r = eliminate_column(a, b, n, j, r);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void solve_block_sized(double* b, double* a, std::uint32_t finished_rows) {
+    solve_banded<25, 6>(25, 6, b, a, finished_rows);
+}
+
+__attribute__((target_clones("avx2", "default")))
+void solve_model_sized(double* b, double* a) {
+    solve_banded<4, 3>(4, 3, b, a, 0xfu);
+}
+
+// Half-width of the band that holds every non-zero entry.
+std::size_t bandwidth_of(const double* a, std::size_t n) {
+    std::size_t bandwidth = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t k = 0; k < n; ++k)
+            if (a[i * n + k] != 0.0 || std::signbit(a[i * n + k])) {
+                const std::size_t distance = i > k ? i - k : k - i;
+                if (distance > bandwidth) bandwidth = distance;
+            }
+    return bandwidth;
+}
+
+}  // namespace
+
+void solve_linear_system_reference(int n, double* b, double* a) {
     if (n <= 0) return;
     const std::size_t size = static_cast<std::size_t>(n);
+    for (std::size_t j = 0, r = 0; j < size && r < size; ++j) r = eliminate_column(a, b, size, j, r);
+}
 
-    std::size_t r = 0;
-    for (std::size_t j = 0; j < size && r < size; ++j) {
-        // 1. Pivot search from row r down; a strict comparison keeps the
-        //    uppermost of equal magnitudes.
-        std::size_t h = r;
-        double p = a[r * size + j];
-        for (std::size_t k = r + 1; k < size; ++k) {
-            if (std::fabs(a[k * size + j]) > std::fabs(p)) {
-                p = a[k * size + j];
-                h = k;
-            }
-        }
-
-        // 2. Only an exact zero (of either sign) skips the column; any other
-        //    pivot, however small, is used.
-        if (p == 0.0) continue;
-
-        // 3. Row exchange over the whole row.
-        if (h != r) {
-            double* row_r = a + r * size;
-            double* row_h = a + h * size;
-            for (std::size_t k = 0; k < size; ++k) {
-                const double held = row_r[k];
-                row_r[k] = row_h[k];
-                row_h[k] = held;
-            }
-            const double held = b[r];
-            b[r] = b[h];
-            b[h] = held;
-        }
-
-        // 4. Normalisation by division, not by a reciprocal: p / p is exactly
-        //    1.0, and the bits of the other entries depend on it.
-        double* pivot_row = a + r * size;
-        for (std::size_t k = j; k < size; ++k) pivot_row[k] = pivot_row[k] / p;
-        b[r] = b[r] / p;
-
-        // 5. Clear column j in every other row, above and below, f == 0 rows
-        //    included.  f is read once, before the row changes.  Columns left
-        //    of j are zero in the pivot row and stay untouched.
-        for (std::size_t i = 0; i < size; ++i) {
-            if (i == r) continue;
-            double* row = a + i * size;
-            const double f = row[j];
-            for (std::size_t k = j; k < size; ++k) row[k] = row[k] - f * pivot_row[k];
-            b[i] = b[i] - f * b[r];
-        }
-
-        ++r;
+void solve_banded_system(int n, int bandwidth, double* b, double* a, std::uint32_t finished_rows) {
+    if (n <= 0) return;
+    const std::size_t size = static_cast<std::size_t>(n);
+    if (size > max_banded_size || bandwidth < 0) {
+        solve_linear_system_reference(n, b, a);
+    } else if (size == 25 && bandwidth == 6) {
+        solve_block_sized(b, a, finished_rows);
+    } else {
+        const std::size_t band = static_cast<std::size_t>(bandwidth) < size ? static_cast<std::size_t>(bandwidth) : size - 1;
+        solve_banded<0, 0>(size, band, b, a, finished_rows);
     }
+}
+
+void solve_linear_system(int n, double* b, double* a) {
+    if (n == 4) {
+        solve_model_sized(b, a);
+        return;
+    }
+    if (n <= 0 || n > static_cast<int>(max_banded_size)) {
+        solve_linear_system_reference(n, b, a);
+        return;
+    }
+    const std::size_t size = static_cast<std::size_t>(n);
+    const std::size_t bandwidth = bandwidth_of(a, size);
+    if (size == 25 && bandwidth <= 6)
+        solve_block_sized(b, a, ~0u);
+    else
+        solve_banded<0, 0>(size, bandwidth, b, a, ~0u);
 }

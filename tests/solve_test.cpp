@@ -1,7 +1,7 @@
 // Tests of the in-place Gauss-Jordan solver: worked examples whose every
 // intermediate value is exact (so the expected arrays are exact), the zero
 // signals the estimators rely on, and random regular systems checked by their
-// residual.
+// residual.  Every test runs against both implementations.
 #include "linalg/solve.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,19 @@
 #include <vector>
 
 namespace {
+
+using Solver = void (*)(int n, double* b, double* a);
+
+class SolveLinearSystem : public testing::TestWithParam<Solver> {
+protected:
+    void solve(int n, double* b, double* a) const { GetParam()(n, b, a); }
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryImplementation, SolveLinearSystem,
+                         testing::Values(solve_linear_system, solve_linear_system_reference),
+                         [](const testing::TestParamInfo<Solver>& param) {
+                             return param.param == solve_linear_system ? "Fast" : "Reference";
+                         });
 
 struct KnownAnswer {
     const char* what;
@@ -59,14 +72,14 @@ const std::vector<KnownAnswer>& known_answers() {
     return cases;
 }
 
-TEST(SolveLinearSystem, KnownAnswersAreExact) {
+TEST_P(SolveLinearSystem, KnownAnswersAreExact) {
     const std::vector<KnownAnswer>& cases = known_answers();
     for (std::size_t row = 0; row < cases.size(); ++row) {
         const KnownAnswer& c = cases[row];
         SCOPED_TRACE(testing::Message() << "row " << row << ": " << c.what);
         std::vector<double> a = c.a;
         std::vector<double> b = c.b;
-        solve_linear_system(c.n, b.data(), a.data());
+        solve(c.n, b.data(), a.data());
         for (std::size_t i = 0; i < a.size(); ++i)
             EXPECT_EQ(a[i], c.expected_a[i]) << "matrix entry " << i;
         for (std::size_t i = 0; i < b.size(); ++i)
@@ -74,11 +87,11 @@ TEST(SolveLinearSystem, KnownAnswersAreExact) {
     }
 }
 
-TEST(SolveLinearSystem, NonPositiveSizeTouchesNothing) {
+TEST_P(SolveLinearSystem, NonPositiveSizeTouchesNothing) {
     for (int n : {0, -1, -25}) {
         double a[4] = {1.0, 2.0, 3.0, 4.0};
         double b[2] = {5.0, 6.0};
-        solve_linear_system(n, b, a);
+        solve(n, b, a);
         EXPECT_EQ(a[0], 1.0) << "n = " << n;
         EXPECT_EQ(a[3], 4.0) << "n = " << n;
         EXPECT_EQ(b[0], 5.0) << "n = " << n;
@@ -88,16 +101,16 @@ TEST(SolveLinearSystem, NonPositiveSizeTouchesNothing) {
 
 // A pivot of -0.0 is a zero pivot; the skipped column can then leave -0.0 on
 // the last diagonal, which the callers' "< 0.001" test must treat as zero.
-TEST(SolveLinearSystem, NegativeZeroPivotCountsAsZero) {
+TEST_P(SolveLinearSystem, NegativeZeroPivotCountsAsZero) {
     double a1[1] = {-0.0};
     double b1[1] = {5.0};
-    solve_linear_system(1, b1, a1);
+    solve(1, b1, a1);
     EXPECT_TRUE(std::signbit(a1[0]));
     EXPECT_EQ(b1[0], 5.0);
 
     double a2[4] = {1.0, 0.0, 0.0, -0.0};
     double b2[2] = {2.0, 3.0};
-    solve_linear_system(2, b2, a2);
+    solve(2, b2, a2);
     EXPECT_EQ(a2[0], 1.0);
     EXPECT_EQ(b2[1], 3.0);
     EXPECT_TRUE(std::signbit(a2[3]));
@@ -110,7 +123,7 @@ double uniform_symmetric(std::mt19937_64& gen) {
     return static_cast<double>(gen() >> 11) * 0x1.0p-52 - 1.0;
 }
 
-TEST(SolveLinearSystem, RandomRegularSystemsHaveSmallResiduals) {
+TEST_P(SolveLinearSystem, RandomRegularSystemsHaveSmallResiduals) {
     std::mt19937_64 gen(20240611);
     for (int n = 1; n <= 25; ++n) {
         for (int trial = 0; trial < 4; ++trial) {
@@ -122,7 +135,7 @@ TEST(SolveLinearSystem, RandomRegularSystemsHaveSmallResiduals) {
             for (double& v : b) v = uniform_symmetric(gen);
             std::vector<double> reduced = a;
             std::vector<double> x = b;
-            solve_linear_system(n, x.data(), reduced.data());
+            solve(n, x.data(), reduced.data());
 
             for (std::size_t i = 0; i < size; ++i)
                 for (std::size_t k = 0; k < size; ++k)

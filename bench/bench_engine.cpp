@@ -1,0 +1,128 @@
+// Google Benchmark programs for the engine: the solvers at n = 4 and n = 25
+// on systems the estimators build, each estimator, and whole refinements.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "interp/estimator.h"
+#include "interp/estimator_steps.h"
+#include "interp/refine.h"
+#include "interp/upsample.h"
+#include "linalg/solve.h"
+
+namespace {
+
+// A deterministic LR image with edges, texture and smooth areas.
+std::vector<unsigned char> test_image(int w, int h) {
+    std::vector<unsigned char> lr(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            double v = 128 + 90 * std::sin(0.21 * c + 0.13 * r) * std::cos(0.017 * r * c / 8.0);
+            if ((c - w / 2) * 3 + (r - h / 2) * 2 > 0) v = 255 - v;
+            lr[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)] =
+                static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
+        }
+    return lr;
+}
+
+std::vector<double> upsampled_grid(int w, int h) {
+    const std::vector<unsigned char> lr = test_image(w, h);
+    std::vector<double> grid(4 * lr.size());
+    upsample_initial(w, lr.data(), grid.data(), h);
+    return grid;
+}
+
+// The model and block systems of the diagonal targets of a 48 x 48 image.
+struct Systems {
+    std::vector<std::vector<double>> model_a, model_b, block_a, block_b;
+};
+
+const Systems& estimator_systems() {
+    static Systems systems;
+    if (!systems.model_a.empty()) return systems;
+    const int w = 48, h = 48, w2 = 2 * w;
+    const std::vector<double> grid = upsampled_grid(w, h);
+    for (int r = 5; r <= 2 * h - 7; r += 2) {
+        for (int c = 5; c <= w2 - 7; c += 2) {
+            const double* window = &grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)];
+            assemble_model_system(diagonal_lattice, window, w2);
+            systems.model_a.emplace_back(model_matrix, model_matrix + 16);
+            systems.model_b.emplace_back(model_vector, model_vector + 4);
+            solve_linear_system(4, model_vector, model_matrix);
+            if (model_matrix[15] < acceptance_threshold) continue;
+            assemble_block_system(diagonal_lattice, window, w2);
+            systems.block_a.emplace_back(block_matrix, block_matrix + 625);
+            systems.block_b.emplace_back(block_vector, block_vector + 25);
+        }
+    }
+    return systems;
+}
+
+template <void (*Solve)(int, double*, double*)>
+void solve_systems(benchmark::State& state, int n) {
+    const Systems& systems = estimator_systems();
+    const auto& as = n == 4 ? systems.model_a : systems.block_a;
+    const auto& bs = n == 4 ? systems.model_b : systems.block_b;
+    double a[625], b[25];
+    std::size_t i = 0;
+    for (auto _ : state) {
+        std::memcpy(a, as[i].data(), as[i].size() * sizeof(double));
+        std::memcpy(b, bs[i].data(), bs[i].size() * sizeof(double));
+        Solve(n, b, a);
+        benchmark::DoNotOptimize(b);
+        i = (i + 1) % as.size();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void BM_SolveFast4(benchmark::State& state) { solve_systems<solve_linear_system>(state, 4); }
+void BM_SolveReference4(benchmark::State& state) { solve_systems<solve_linear_system_reference>(state, 4); }
+void BM_SolveFast25(benchmark::State& state) { solve_systems<solve_linear_system>(state, 25); }
+void BM_SolveReference25(benchmark::State& state) { solve_systems<solve_linear_system_reference>(state, 25); }
+
+template <double (*Estimate)(const double*, int, int*)>
+void estimate_targets(benchmark::State& state, int first_column) {
+    const int w = 64, h = 64, w2 = 2 * w;
+    const std::vector<double> grid = upsampled_grid(w, h);
+    int r = 5, c = first_column;
+    for (auto _ : state) {
+        int accepted = 0;
+        benchmark::DoNotOptimize(Estimate(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)], w2, &accepted));
+        c += 2;
+        if (c > w2 - 8) {
+            c = first_column;
+            r = r + 2 > 2 * h - 8 ? 5 : r + 2;
+        }
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void BM_EstimateDiagonal(benchmark::State& state) { estimate_targets<estimate_diagonal>(state, 5); }
+void BM_EstimateAxial(benchmark::State& state) { estimate_targets<estimate_axial>(state, 6); }
+
+// Whole refinement of a side x side LR image; items are LR pixels.
+void BM_RefineImage(benchmark::State& state) {
+    const int side = static_cast<int>(state.range(0));
+    const std::vector<double> initial = upsampled_grid(side, side);
+    std::vector<double> grid(initial.size());
+    for (auto _ : state) {
+        std::memcpy(grid.data(), initial.data(), grid.size() * sizeof(double));
+        refine_image(grid.data(), side, side);
+        benchmark::DoNotOptimize(grid.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * side * side);
+}
+
+}  // namespace
+
+BENCHMARK(BM_SolveFast4);
+BENCHMARK(BM_SolveReference4);
+BENCHMARK(BM_SolveFast25);
+BENCHMARK(BM_SolveReference25);
+BENCHMARK(BM_EstimateDiagonal);
+BENCHMARK(BM_EstimateAxial);
+BENCHMARK(BM_RefineImage)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
