@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
@@ -12,6 +13,13 @@ thread_local double block_vector[block_size];
 thread_local double block_matrix[block_size * block_size];
 
 namespace {
+
+// The block elements a fusion reads: the only ones a pass keeps.
+std::uint32_t fused_elements_mask(const Lattice& lattice) {
+    std::uint32_t mask = 0;
+    for (int element : lattice.fusion_element) mask |= 1u << element;
+    return mask;
+}
 
 // The grid value at offset (dr, dc) from the target, the window starting at
 // offset (-window_radius, -window_radius).
@@ -108,7 +116,8 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
     if (model_matrix[model_order * model_order - 1] < acceptance_threshold) return 0.0;
 
     assemble_block_system(lattice, window, stride);
-    solve_linear_system(block_size, block_vector, block_matrix);
+    solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
+                        fused_elements_mask(lattice));
     if (block_matrix[block_size * block_size - 1] < acceptance_threshold) return 0.0;
 
     if (!block_is_plausible(lattice, block_vector)) return 0.0;

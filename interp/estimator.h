@@ -10,7 +10,10 @@
 
 // Estimator scratch, one set per thread.  Each call clears and refills it.
 // After a call that accepted its estimate, block_vector holds the block
-// solution (element k for block position k) until the next estimator call.
+// solution (element k for block position k) in its nine inner elements
+// (lattice.fusion_element, the ones a fusion reads and a pass keeps) until
+// the next estimator call; the solve does not finish the outer sixteen, which
+// hold intermediate values.
 extern thread_local double model_vector[model_order];
 extern thread_local double model_matrix[model_order * model_order];
 extern thread_local double block_vector[block_size];

