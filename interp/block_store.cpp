@@ -8,65 +8,66 @@
 // term: that order is part of the result.
 #include "interp/block_store.h"
 
-#include "interp/lattice.h"
-
 namespace {
 
 constexpr double fusion_divisor = 9.0;  // a plain mean of the nine estimates
 
-// Slot distance from the block centred at the cell to the block centred at
-// the cell - offset, for each fusion term.  slot_of_offset maps an HR offset
-// between two block centres to a slot distance.
-template <typename SlotOfOffset>
-void fusion_slot_deltas(const Lattice& lattice, SlotOfOffset slot_of_offset,
+using SlotOf = std::size_t (*)(int r, int c, int w2);
+
+// Distance in slots from the slot of (r, c) to the slot of the block whose
+// i-th kept element is the cell (r, c), for a target (r, c) of one family:
+// every target of the family has the same distances.
+void fusion_slot_deltas(const Lattice& lattice, SlotOf slot_of, int r, int c, int w2,
                         std::ptrdiff_t* deltas) {
+    const std::ptrdiff_t here = static_cast<std::ptrdiff_t>(slot_of(r, c, w2));
     for (int i = 0; i < fusion_terms; ++i) {
         const Offset element = lattice.block[lattice.fusion_element[i]];
-        deltas[i] = slot_of_offset(-element.dr, -element.dc);
+        deltas[i] = static_cast<std::ptrdiff_t>(slot_of(r - element.dr, c - element.dc, w2)) - here;
     }
 }
 
-double fused_value(const double* store, std::size_t slot, const Lattice& lattice,
-                   const std::ptrdiff_t* deltas) {
-    const double* centre = store + slot * block_size;
-    double sum = centre[deltas[0] * block_size + lattice.fusion_element[0]];
-    for (int i = 1; i < fusion_terms; ++i)
-        sum += centre[deltas[i] * block_size + lattice.fusion_element[i]];
+double fused_value(const double* slot, const std::ptrdiff_t* deltas) {
+    double sum = slot[deltas[0] * slot_size];
+    for (int i = 1; i < fusion_terms; ++i) sum += slot[deltas[i] * slot_size + i];
     return sum / fusion_divisor;
 }
 
-// Copies the block centred at (r, c) from the grid into slot.
-void gather_block(const double* grid, std::ptrdiff_t w2, std::ptrdiff_t r, std::ptrdiff_t c,
-                  const Lattice& lattice, double* slot) {
-    for (int k = 0; k < block_size; ++k)
-        slot[k] = grid[(r + lattice.block[k].dr) * w2 + (c + lattice.block[k].dc)];
+// Gathers the slots centred at rows first_r, first_r + 2, ..., last_r and
+// columns first_c, ..., last_c (steps of 2).
+void gather_family(const Lattice& lattice, SlotOf slot_of, const double* grid, double* store,
+                   int w2, int first_r, int last_r, int first_c, int last_c) {
+    for (int r = first_r; r <= last_r; r += 2) {
+        for (int c = first_c; c <= last_c; c += 2) {
+            double* slot = store + slot_of(r, c, w2) * slot_size;
+            for (int i = 0; i < fusion_terms; ++i) {
+                const Offset at = lattice.block[lattice.fusion_element[i]];
+                slot[i] = grid[static_cast<std::ptrdiff_t>(r + at.dr) * w2 + (c + at.dc)];
+            }
+        }
+    }
 }
 
-// Gathers every axial slot centred at rows first_r, first_r + 2, ..., last_r
-// and columns first_c, ..., last_c (steps of 2).
-void gather_axial_family(const double* grid, double* store, int w2, int first_r, int last_r,
-                         int first_c, int last_c) {
-    for (int r = first_r; r <= last_r; r += 2)
-        for (int c = first_c; c <= last_c; c += 2)
-            gather_block(grid, w2, r, c, axial_lattice, store + axial_slot(r, c, w2) * block_size);
-}
-
-void fuse_axial_family(double* grid, const double* store, int w2, const std::ptrdiff_t* deltas,
-                       int first_r, int last_r, int first_c, int last_c) {
+// Fuses the cells at rows first_r, first_r + 2, ..., last_r and columns
+// first_c, ..., last_c (steps of 2), all of one family.
+void fuse_family(const Lattice& lattice, SlotOf slot_of, double* grid, const double* store,
+                 int w2, int first_r, int last_r, int first_c, int last_c) {
+    if (first_r > last_r || first_c > last_c) return;
+    std::ptrdiff_t deltas[fusion_terms];
+    fusion_slot_deltas(lattice, slot_of, first_r, first_c, w2, deltas);
     for (int r = first_r; r <= last_r; r += 2)
         for (int c = first_c; c <= last_c; c += 2)
             grid[static_cast<std::ptrdiff_t>(r) * w2 + c] =
-                fused_value(store, axial_slot(r, c, w2), axial_lattice, deltas);
+                fused_value(store + slot_of(r, c, w2) * slot_size, deltas);
 }
 
 }  // namespace
 
 std::size_t diagonal_store_doubles(int w2, int h2) {
-    return static_cast<std::size_t>(w2 / 2) * static_cast<std::size_t>(h2 / 2) * block_size;
+    return static_cast<std::size_t>(w2 / 2) * static_cast<std::size_t>(h2 / 2) * slot_size;
 }
 
 std::size_t axial_store_doubles(int w2, int h2) {
-    return static_cast<std::size_t>(w2) * static_cast<std::size_t>(h2) * block_size;
+    return static_cast<std::size_t>(w2 / 2) * static_cast<std::size_t>(h2) * slot_size;
 }
 
 std::size_t diagonal_slot(int r, int c, int w2) {
@@ -75,44 +76,35 @@ std::size_t diagonal_slot(int r, int c, int w2) {
 }
 
 std::size_t axial_slot(int r, int c, int w2) {
-    return static_cast<std::size_t>(r) * static_cast<std::size_t>(w2) + static_cast<std::size_t>(c);
+    return static_cast<std::size_t>(r) * static_cast<std::size_t>(w2 / 2) +
+           static_cast<std::size_t>(c / 2);
+}
+
+void keep_block(const Lattice& lattice, const double* block, double* slot) {
+    for (int i = 0; i < fusion_terms; ++i) slot[i] = block[lattice.fusion_element[i]];
 }
 
 // Diagonal slots (br, bc) with all 25 cells inside the grid: br = 2..H-3,
 // bc = 2..W-3, centred at (2br + 1, 2bc + 1).
 void gather_diagonal_blocks(const double* grid, double* store, int w2, int h2) {
-    for (int r = 5; r <= h2 - 5; r += 2)
-        for (int c = 5; c <= w2 - 5; c += 2)
-            gather_block(grid, w2, r, c, diagonal_lattice,
-                         store + diagonal_slot(r, c, w2) * block_size);
+    gather_family(diagonal_lattice, diagonal_slot, grid, store, w2, 5, h2 - 5, 5, w2 - 5);
 }
 
 // Axial slots with all 25 cells inside the grid, (even, odd) ones first.
 void gather_axial_blocks(const double* grid, double* store, int w2, int h2) {
-    gather_axial_family(grid, store, w2, 4, h2 - 6, 5, w2 - 5);
-    gather_axial_family(grid, store, w2, 5, h2 - 5, 4, w2 - 6);
+    gather_family(axial_lattice, axial_slot, grid, store, w2, 4, h2 - 6, 5, w2 - 5);
+    gather_family(axial_lattice, axial_slot, grid, store, w2, 5, h2 - 5, 4, w2 - 6);
 }
 
 // The diagonal cells two cells inside the estimated area: 7 <= r, c and
 // r <= H2 - 9, c <= W2 - 9.
 void fuse_diagonal_blocks(double* grid, const double* store, int w2, int h2) {
-    const std::ptrdiff_t w = w2 / 2;
-    std::ptrdiff_t deltas[fusion_terms];
-    fusion_slot_deltas(diagonal_lattice,
-                       [w](int dr, int dc) { return (dr / 2) * w + dc / 2; }, deltas);
-    for (int r = 7; r <= h2 - 9; r += 2)
-        for (int c = 7; c <= w2 - 9; c += 2)
-            grid[static_cast<std::ptrdiff_t>(r) * w2 + c] =
-                fused_value(store, diagonal_slot(r, c, w2), diagonal_lattice, deltas);
+    fuse_family(diagonal_lattice, diagonal_slot, grid, store, w2, 7, h2 - 9, 7, w2 - 9);
 }
 
 // The axial cells with 7 <= r <= H2 - 9 and 7 <= c <= W2 - 9: the (odd, even)
 // family first, then the (even, odd) one.
 void fuse_axial_blocks(double* grid, const double* store, int w2, int h2) {
-    const std::ptrdiff_t stride = w2;
-    std::ptrdiff_t deltas[fusion_terms];
-    fusion_slot_deltas(axial_lattice,
-                       [stride](int dr, int dc) { return dr * stride + dc; }, deltas);
-    fuse_axial_family(grid, store, w2, deltas, 7, h2 - 9, 8, w2 - 10);
-    fuse_axial_family(grid, store, w2, deltas, 8, h2 - 10, 7, w2 - 9);
+    fuse_family(axial_lattice, axial_slot, grid, store, w2, 7, h2 - 9, 8, w2 - 10);
+    fuse_family(axial_lattice, axial_slot, grid, store, w2, 8, h2 - 10, 7, w2 - 9);
 }

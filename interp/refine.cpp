@@ -11,7 +11,6 @@
 #include "interp/refine.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "interp/block_store.h"
 #include "interp/estimator.h"
@@ -26,7 +25,8 @@ using SlotOf = std::size_t (*)(int r, int c, int w2);
 // Estimates the targets at rows first_r, first_r + 2, ..., last_r and columns
 // first_c, ..., last_c (rows outer).  Targets read only cells of other
 // classes and their own, so the visiting order does not change any result.
-void estimate_targets(double* grid, int w2, double* store, Estimator estimate, SlotOf slot_of,
+void estimate_targets(double* grid, int w2, double* store, const Lattice& lattice,
+                      Estimator estimate, SlotOf slot_of,
                       int first_r, int last_r, int first_c, int last_c) {
     for (int r = first_r; r <= last_r; r += 2) {
         for (int c = first_c; c <= last_c; c += 2) {
@@ -36,7 +36,7 @@ void estimate_targets(double* grid, int w2, double* store, Estimator estimate, S
             const double value = estimate(window, w2, &accepted);
             if (!accepted) continue;
             *target = value;
-            std::memcpy(store + slot_of(r, c, w2) * block_size, block_vector, sizeof block_vector);
+            keep_block(lattice, block_vector, store + slot_of(r, c, w2) * slot_size);
         }
     }
 }
@@ -45,7 +45,7 @@ int diagonal_pass(double* grid, int w2, int h2) {
     double* store = static_cast<double*>(std::malloc(diagonal_store_doubles(w2, h2) * sizeof(double)));
     if (!store) return -1;
     gather_diagonal_blocks(grid, store, w2, h2);
-    estimate_targets(grid, w2, store, estimate_diagonal, diagonal_slot,
+    estimate_targets(grid, w2, store, diagonal_lattice, estimate_diagonal, diagonal_slot,
                      target_margin, h2 - 7, target_margin, w2 - 7);
     fuse_diagonal_blocks(grid, store, w2, h2);
     std::free(store);
@@ -57,9 +57,9 @@ int axial_pass(double* grid, int w2, int h2) {
     if (!store) return -1;
     gather_axial_blocks(grid, store, w2, h2);
     // (odd row, even column) targets, then (even row, odd column) targets.
-    estimate_targets(grid, w2, store, estimate_axial, axial_slot,
+    estimate_targets(grid, w2, store, axial_lattice, estimate_axial, axial_slot,
                      target_margin, h2 - 7, target_margin + 1, w2 - 8);
-    estimate_targets(grid, w2, store, estimate_axial, axial_slot,
+    estimate_targets(grid, w2, store, axial_lattice, estimate_axial, axial_slot,
                      target_margin + 1, h2 - 8, target_margin, w2 - 7);
     fuse_axial_blocks(grid, store, w2, h2);
     std::free(store);

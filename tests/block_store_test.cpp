@@ -14,6 +14,13 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
+// Where a slot keeps block element e.
+int kept_index(const Lattice& lattice, int e) {
+    for (int i = 0; i < fusion_terms; ++i)
+        if (lattice.fusion_element[i] == e) return i;
+    return -1;
+}
+
 // A grid whose every cell names its own position.
 std::vector<double> position_grid(int w2, int h2) {
     std::vector<double> grid(static_cast<std::size_t>(w2) * h2);
@@ -27,10 +34,19 @@ TEST(GatherDiagonalBlocks, FirstSlotElementOrder) {
     const std::vector<double> grid = position_grid(w2, h2);
     std::vector<double> store(diagonal_store_doubles(w2, h2), nan);
     gather_diagonal_blocks(grid.data(), store.data(), w2, h2);
-    // Slot (2, 2), centred at (5, 5): rows 1, 3, .., 9 by columns 1, 3, .., 9.
-    const double* slot = &store[diagonal_slot(5, 5, w2) * block_size];
-    for (int a = 0; a < 5; ++a)
-        for (int b = 0; b < 5; ++b) EXPECT_EQ(slot[5 * a + b], 1000.0 * (1 + 2 * a) + (1 + 2 * b));
+    // Slot (2, 2), centred at (5, 5): element 5a + b is the cell
+    // (1 + 2a, 1 + 2b); the slot keeps the inner nine.
+    const double* slot = &store[diagonal_slot(5, 5, w2) * slot_size];
+    int kept = 0;
+    for (int a = 0; a < 5; ++a) {
+        for (int b = 0; b < 5; ++b) {
+            const int i = kept_index(diagonal_lattice, 5 * a + b);
+            if (i < 0) continue;
+            ++kept;
+            EXPECT_EQ(slot[i], 1000.0 * (1 + 2 * a) + (1 + 2 * b)) << a << "," << b;
+        }
+    }
+    EXPECT_EQ(kept, 9);
 }
 
 TEST(GatherAxialBlocks, FirstSlotElementOrder) {
@@ -38,12 +54,20 @@ TEST(GatherAxialBlocks, FirstSlotElementOrder) {
     const std::vector<double> grid = position_grid(w2, h2);
     std::vector<double> store(axial_store_doubles(w2, h2), nan);
     gather_axial_blocks(grid.data(), store.data(), w2, h2);
-    // Slot (4, 5): elements 0..4 from (4, 1), (3, 2), (2, 3), (1, 4), (0, 5);
-    // each element row moves one down and one right.
-    const double* slot = &store[axial_slot(4, 5, w2) * block_size];
-    for (int a = 0; a < 5; ++a)
-        for (int b = 0; b < 5; ++b)
-            EXPECT_EQ(slot[5 * a + b], 1000.0 * (4 + a - b) + (1 + a + b)) << a << "," << b;
+    // Slot (4, 5): elements 0..4 are (4, 1), (3, 2), (2, 3), (1, 4), (0, 5);
+    // each element row moves one down and one right.  The slot keeps the
+    // inner nine.
+    const double* slot = &store[axial_slot(4, 5, w2) * slot_size];
+    int kept = 0;
+    for (int a = 0; a < 5; ++a) {
+        for (int b = 0; b < 5; ++b) {
+            const int i = kept_index(axial_lattice, 5 * a + b);
+            if (i < 0) continue;
+            ++kept;
+            EXPECT_EQ(slot[i], 1000.0 * (4 + a - b) + (1 + a + b)) << a << "," << b;
+        }
+    }
+    EXPECT_EQ(kept, 9);
 }
 
 // The slots a gather fills, as (row, column) of their centres.
@@ -55,10 +79,11 @@ std::set<std::pair<int, int>> gathered_centres(bool axial, int w2, int h2) {
     else
         gather_diagonal_blocks(grid.data(), store.data(), w2, h2);
     std::set<std::pair<int, int>> centres;
-    for (std::size_t slot = 0; slot < store.size() / block_size; ++slot) {
-        if (std::isnan(store[slot * block_size])) continue;
+    const int centre_index = kept_index(axial ? axial_lattice : diagonal_lattice, block_centre);
+    for (std::size_t slot = 0; slot < store.size() / slot_size; ++slot) {
+        if (std::isnan(store[slot * slot_size])) continue;
         // Element 12 is the centre cell, whose value names its position.
-        const double centre = store[slot * block_size + block_centre];
+        const double centre = store[slot * slot_size + centre_index];
         centres.insert({static_cast<int>(centre / 1000.0), static_cast<int>(std::fmod(centre, 1000.0))});
     }
     return centres;
@@ -125,7 +150,7 @@ TEST(FuseBlocks, SumNineTermsInOrderOverTheFusedArea) {
                     const Term& term = axial ? axial_terms[t] : diagonal_terms[t];
                     const int sr = r + term.slot_dr, sc = c + term.slot_dc;
                     const std::size_t slot = axial ? axial_slot(sr, sc, w2) : diagonal_slot(sr, sc, w2);
-                    const double v = store[slot * block_size + term.element];
+                    const double v = store[slot * slot_size + kept_index(axial ? axial_lattice : diagonal_lattice, term.element)];
                     sum = t == 0 ? v : sum + v;
                 }
                 EXPECT_EQ(value, sum / 9.0) << r << "," << c;
@@ -198,8 +223,9 @@ TEST(FuseBlocks, OneReplacedBlockMovesItsNineCellsAnEighthOfTheWay) {
             gather_diagonal_blocks(grid.data(), store.data(), w2, h2);
         // Replace the block of one target in the middle by estimates 500 + k.
         const int tr = 15, tc = axial ? 14 : 15;
-        double* slot = &store[(axial ? axial_slot(tr, tc, w2) : diagonal_slot(tr, tc, w2)) * block_size];
-        for (int k = 0; k < block_size; ++k) slot[k] = 500.0 + k;
+        double block[block_size];
+        for (int k = 0; k < block_size; ++k) block[k] = 500.0 + k;
+        keep_block(lattice, block, &store[(axial ? axial_slot(tr, tc, w2) : diagonal_slot(tr, tc, w2)) * slot_size]);
         if (axial)
             fuse_axial_blocks(grid.data(), store.data(), w2, h2);
         else
