@@ -2,9 +2,16 @@
 #ifndef QUILLMORPH_INTERP_REFINE_H
 #define QUILLMORPH_INTERP_REFINE_H
 
-// Runs the diagonal pass and then the axial pass on the 2w x 2h grid.
-// Returns 0, or -1 when a block store could not be allocated (the grid is
-// then left as it was before the failing pass).
+// Runs the diagonal pass and then the axial pass on the 2w x 2h grid, on as
+// many threads as the process may run on.  Returns 0, or -1 when a block
+// store could not be allocated.
 int refine_image(double* grid, int w, int h);
+
+// The same on the given number of threads (at least 1); the result is the
+// same bits for any number.
+int refine_image_threads(double* grid, int w, int h, int threads);
+
+// The number of processors this process may run on (its affinity mask).
+int available_threads();
 
 #endif

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "interp/refine.h"
@@ -86,6 +87,22 @@ TEST(RefineImage, RefinementChangesTexturedImages) {
     int changed = 0;
     for (std::size_t i = 0; i < after.size(); ++i) changed += after[i] != before[i];
     EXPECT_GT(changed, 100);
+}
+
+TEST(RefineImage, SameBitsForAnyNumberOfThreads) {
+    const int sizes[][2] = {{37, 29}, {23, 41}, {16, 9}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        const std::vector<unsigned char> lr = textured_image(w, h, 5);
+        std::vector<double> single = upsampled(w, h, lr);
+        ASSERT_EQ(refine_image_threads(single.data(), w, h, 1), 0);
+        for (int threads : {2, 3, 7}) {
+            std::vector<double> grid = upsampled(w, h, lr);
+            ASSERT_EQ(refine_image_threads(grid.data(), w, h, threads), 0);
+            EXPECT_EQ(std::memcmp(grid.data(), single.data(), grid.size() * sizeof(double)), 0)
+                << w << "x" << h << " on " << threads << " threads";
+        }
+    }
 }
 
 }  // namespace
