@@ -35,62 +35,92 @@ double sample_at(const double* window, int stride, Offset at) {
 
 }  // namespace
 
-// Every entry receives one product per training pixel, in training order; the
-// bits of the fit depend on that order.
-void assemble_model_system(const Lattice& lattice, const double* window, int stride) {
-    for (double& v : model_vector) v = 0.0;
-    for (double& v : model_matrix) v = 0.0;
+namespace {
 
+// The model fit's normal equations for one lattice, its offsets known at
+// compile time.  Every entry receives one product per training pixel, in
+// training order, starting from 0.0; the bits of the fit depend on that
+// order.  The sums are kept in locals, not in the scratch arrays, so that
+// they can stay in registers.
+template <const Lattice& L>
+void assemble_model(const double* window, int stride) {
+    double vector[model_order] = {};
+    double matrix[model_order * model_order] = {};
     for (int t = 0; t < training_count; ++t) {
-        const Offset at = lattice.training[t];
+        const Offset at = L.training[t];
         const double pixel = sample_at(window, stride, at);
         double neighbour[model_order];
         for (int k = 0; k < model_order; ++k) {
-            const Offset step = lattice.direction[k];
+            const Offset step = L.direction[k];
             neighbour[k] = sample_at(window, stride, at.dr + 2 * step.dr, at.dc + 2 * step.dc);
         }
         for (int k = 0; k < model_order; ++k) {
-            model_vector[k] += neighbour[k] * pixel;
+            vector[k] += neighbour[k] * pixel;
             for (int l = 0; l < model_order; ++l)
-                model_matrix[k * model_order + l] += neighbour[k] * neighbour[l];
+                matrix[k * model_order + l] += neighbour[k] * neighbour[l];
         }
     }
+    for (int k = 0; k < model_order; ++k) model_vector[k] = vector[k];
+    for (int k = 0; k < model_order * model_order; ++k) model_matrix[k] = matrix[k];
 }
 
-// Built in three passes whose order fixes the bits: the prediction terms as a
-// left-to-right sum per block position, then the training pixels' terms in
-// training order, then the 1.0 on the diagonal.
-void assemble_block_system(const Lattice& lattice, const double* window, int stride) {
+// The block system's normal equations, built in three passes whose order
+// fixes the bits: the prediction terms as a left-to-right sum per block
+// position, then the training pixels' terms in training order, then the 1.0
+// on the diagonal.  The products a_k a_l are the same for every training
+// pixel and are formed once.
+template <const Lattice& L>
+void assemble_block(const double* window, int stride) {
     const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
                                    model_vector[3]};
-    for (double& v : block_vector) v = 0.0;
-    for (double& v : block_matrix) v = 0.0;
+    double product[model_order][model_order];
+    for (int k = 0; k < model_order; ++k)
+        for (int l = 0; l < model_order; ++l) product[k][l] = a[k] * a[l];
 
+    double vector[block_size];
     for (int i = 0; i < block_size; ++i) {
-        const Offset at = lattice.block[i];
+        const Offset at = L.block[i];
         double neighbour[model_order];
         for (int k = 0; k < model_order; ++k) {
-            const Offset step = lattice.direction[k];
+            const Offset step = L.direction[k];
             neighbour[k] = sample_at(window, stride, at.dr + step.dr, at.dc + step.dc);
         }
-        block_vector[i] = a[0] * neighbour[0] + a[1] * neighbour[1] + a[2] * neighbour[2] +
-                          a[3] * neighbour[3];
+        vector[i] = a[0] * neighbour[0] + a[1] * neighbour[1] + a[2] * neighbour[2] +
+                    a[3] * neighbour[3];
     }
 
+    double* matrix = block_matrix;
+    for (int i = 0; i < block_size * block_size; ++i) matrix[i] = 0.0;
     for (int q = 0; q < training_side; ++q) {
         for (int s = 0; s < training_side; ++s) {
-            const double pixel = sample_at(window, stride, lattice.training[training_side * q + s]);
+            const double pixel = sample_at(window, stride, L.training[training_side * q + s]);
             const int u = training_block_base(q, s);
             for (int k = 0; k < model_order; ++k) {
                 const int row = u + block_neighbour_step[k];
-                block_vector[row] += a[k] * pixel;
+                vector[row] += a[k] * pixel;
                 for (int l = 0; l < model_order; ++l)
-                    block_matrix[row * block_size + u + block_neighbour_step[l]] += a[k] * a[l];
+                    matrix[row * block_size + u + block_neighbour_step[l]] += product[k][l];
             }
         }
     }
+    for (int i = 0; i < block_size; ++i) matrix[i * block_size + i] += 1.0;
+    for (int i = 0; i < block_size; ++i) block_vector[i] = vector[i];
+}
 
-    for (int i = 0; i < block_size; ++i) block_matrix[i * block_size + i] += 1.0;
+}  // namespace
+
+void assemble_model_system(const Lattice& lattice, const double* window, int stride) {
+    if (&lattice == &diagonal_lattice)
+        assemble_model<diagonal_lattice>(window, stride);
+    else
+        assemble_model<axial_lattice>(window, stride);
+}
+
+void assemble_block_system(const Lattice& lattice, const double* window, int stride) {
+    if (&lattice == &diagonal_lattice)
+        assemble_block<diagonal_lattice>(window, stride);
+    else
+        assemble_block<axial_lattice>(window, stride);
 }
 
 bool block_is_plausible(const Lattice& lattice, const double* block) {

@@ -75,19 +75,22 @@ constexpr Lattice make_lattice(const Offset (&direction)[model_order],
     return lattice;
 }
 
+// The two lattices are inline variables: one object each in the whole
+// program, so that code may tell them apart by address.
+//
 // Diagonal lattice: a0..a3 are the NW, NE, SW and SE neighbours.  The fusion
 // adds its terms in the order right, centre, left, then the row above, then the
 // row below (the element of a neighbouring block that points back at the cell).
 constexpr Offset diagonal_directions[model_order] = {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}};
 constexpr int diagonal_fusion_order[fusion_terms] = {11, 12, 13, 17, 18, 16, 7, 8, 6};
-constexpr Lattice diagonal_lattice =
+inline constexpr Lattice diagonal_lattice =
     make_lattice<diagonal_block_offset, diagonal_training_offset>(diagonal_directions,
                                                                   diagonal_fusion_order);
 
 // Axial lattice: a0..a3 are the left, upper, lower and right neighbours.
 constexpr Offset axial_directions[model_order] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
 constexpr int axial_fusion_order[fusion_terms] = {12, 11, 13, 17, 18, 16, 7, 8, 6};
-constexpr Lattice axial_lattice =
+inline constexpr Lattice axial_lattice =
     make_lattice<axial_block_offset, axial_training_offset>(axial_directions, axial_fusion_order);
 
 #endif
