@@ -76,7 +76,7 @@ int run_quillmorph(int argc, char** argv) {
     std::fclose(input);
     if (status != input_ok) return fail_reading(status, input_path, w, h);
 
-    double* grid = static_cast<double*>(std::malloc(hr_cell_count(w, h) * sizeof(double)));
+    double* grid = allocate_doubles(hr_cell_count(w, h));
     if (!grid) {
         std::free(lr);
         return fail_reading(input_no_memory, input_path, w, h);

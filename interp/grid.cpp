@@ -1,13 +1,18 @@
 #include "interp/grid.h"
 
+#include <sys/mman.h>
+
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
 // Bytes per LR pixel of the largest buffer a run allocates: the axial block
 // store keeps 25 doubles for each of the 4 HR cells of an LR pixel.
 constexpr std::size_t max_bytes_per_lr_pixel = 4 * 25 * sizeof(double);
+
+constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;  // x86-64's 2 MiB pages
 
 }  // namespace
 
@@ -25,4 +30,15 @@ std::size_t lr_pixel_count(int w, int h) {
 
 std::size_t hr_cell_count(int w, int h) {
     return 4 * lr_pixel_count(w, h);
+}
+
+double* allocate_doubles(std::size_t count) {
+    if (count > SIZE_MAX / sizeof(double)) return nullptr;
+    const std::size_t bytes = count * sizeof(double);
+    if (bytes < huge_page_bytes) return static_cast<double*>(std::malloc(bytes ? bytes : 1));
+    const std::size_t rounded = (bytes + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+    if (rounded < bytes) return nullptr;
+    void* memory = std::aligned_alloc(huge_page_bytes, rounded);
+    if (memory) madvise(memory, rounded, MADV_HUGEPAGE);  // a hint; failure is harmless
+    return static_cast<double*>(memory);
 }

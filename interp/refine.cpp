@@ -26,6 +26,7 @@
 
 #include "interp/block_store.h"
 #include "interp/estimator.h"
+#include "interp/grid.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ void estimate_targets(const TargetLoop& loop, int threads) {
 }
 
 int diagonal_pass(double* grid, int w2, int h2, int threads) {
-    double* store = static_cast<double*>(std::malloc(diagonal_store_doubles(w2, h2) * sizeof(double)));
+    double* store = allocate_doubles(diagonal_store_doubles(w2, h2));
     if (!store) return -1;
     gather_diagonal_blocks(grid, store, w2, h2);
     estimate_targets({grid, w2, store, &diagonal_lattice, estimate_diagonal, diagonal_slot,
@@ -99,7 +100,7 @@ int diagonal_pass(double* grid, int w2, int h2, int threads) {
 }
 
 int axial_pass(double* grid, int w2, int h2, int threads) {
-    double* store = static_cast<double*>(std::malloc(axial_store_doubles(w2, h2) * sizeof(double)));
+    double* store = allocate_doubles(axial_store_doubles(w2, h2));
     if (!store) return -1;
     gather_axial_blocks(grid, store, w2, h2);
     // (odd row, even column) targets, then (even row, odd column) targets.
