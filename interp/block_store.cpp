@@ -32,21 +32,6 @@ double fused_value(const double* slot, const std::ptrdiff_t* deltas) {
     return sum / fusion_divisor;
 }
 
-// Gathers the slots centred at rows first_r, first_r + 2, ..., last_r and
-// columns first_c, ..., last_c (steps of 2).
-void gather_family(const Lattice& lattice, SlotOf slot_of, const double* grid, double* store,
-                   int w2, int first_r, int last_r, int first_c, int last_c) {
-    for (int r = first_r; r <= last_r; r += 2) {
-        for (int c = first_c; c <= last_c; c += 2) {
-            double* slot = store + slot_of(r, c, w2) * slot_size;
-            for (int i = 0; i < fusion_terms; ++i) {
-                const Offset at = lattice.block[lattice.fusion_element[i]];
-                slot[i] = grid[static_cast<std::ptrdiff_t>(r + at.dr) * w2 + (c + at.dc)];
-            }
-        }
-    }
-}
-
 // Fuses the cells at rows first_r, first_r + 2, ..., last_r and columns
 // first_c, ..., last_c (steps of 2), all of one family.
 void fuse_family(const Lattice& lattice, SlotOf slot_of, double* grid, const double* store,
@@ -80,20 +65,21 @@ std::size_t axial_slot(int r, int c, int w2) {
            static_cast<std::size_t>(c / 2);
 }
 
+int slot_centre(const Lattice& lattice) {
+    for (int i = 0; i < fusion_terms; ++i)
+        if (lattice.fusion_element[i] == block_centre) return i;
+    return 0;  // every fusion order holds the centre
+}
+
 void keep_block(const Lattice& lattice, const double* block, double* slot) {
     for (int i = 0; i < fusion_terms; ++i) slot[i] = block[lattice.fusion_element[i]];
 }
 
-// Diagonal slots (br, bc) with all 25 cells inside the grid: br = 2..H-3,
-// bc = 2..W-3, centred at (2br + 1, 2bc + 1).
-void gather_diagonal_blocks(const double* grid, double* store, int w2, int h2) {
-    gather_family(diagonal_lattice, diagonal_slot, grid, store, w2, 5, h2 - 5, 5, w2 - 5);
-}
-
-// Axial slots with all 25 cells inside the grid, (even, odd) ones first.
-void gather_axial_blocks(const double* grid, double* store, int w2, int h2) {
-    gather_family(axial_lattice, axial_slot, grid, store, w2, 4, h2 - 6, 5, w2 - 5);
-    gather_family(axial_lattice, axial_slot, grid, store, w2, 5, h2 - 5, 4, w2 - 6);
+void gather_block(const Lattice& lattice, const double* grid, int w2, int r, int c, double* slot) {
+    for (int i = 0; i < fusion_terms; ++i) {
+        const Offset at = lattice.block[lattice.fusion_element[i]];
+        slot[i] = grid[static_cast<std::ptrdiff_t>(r + at.dr) * w2 + (c + at.dc)];
+    }
 }
 
 // The diagonal cells two cells inside the estimated area: 7 <= r, c and

@@ -23,13 +23,15 @@ std::size_t axial_store_doubles(int w2, int h2);
 std::size_t diagonal_slot(int r, int c, int w2);
 std::size_t axial_slot(int r, int c, int w2);
 
+// The slot element that holds the block's centre.
+int slot_centre(const Lattice& lattice);
+
 // Keeps what a fusion needs of a 25-element block estimate in slot.
 void keep_block(const Lattice& lattice, const double* block, double* slot);
 
-// Fill every slot that an estimator loop or a fusion uses with the grid's
-// current values.  Read the grid only.
-void gather_diagonal_blocks(const double* grid, double* store, int w2, int h2);
-void gather_axial_blocks(const double* grid, double* store, int w2, int h2);
+// Fills the slot of the block centred at (r, c) with the grid's current
+// values of its cells.  Reads the grid only.
+void gather_block(const Lattice& lattice, const double* grid, int w2, int r, int c, double* slot);
 
 // Replace each cell in the interior of the pass's area by the mean of the
 // nine block estimates that cover it, added in the lattice's fusion order.

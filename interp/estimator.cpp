@@ -154,8 +154,7 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
 
     *accepted = 1;
     const double centre = block_vector[block_centre];
-    if (centre < 0.0 || centre > 255.0) return sample_at(window, stride, 0, 0);
-    return centre;
+    return centre_in_range(centre) ? centre : sample_at(window, stride, 0, 0);
 }
 
 double estimate_diagonal(const double* window, int stride, int* accepted) {

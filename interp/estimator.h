@@ -23,6 +23,11 @@ extern thread_local double block_matrix[block_size * block_size];
 // at least this (the solver leaves exactly 1.0 or exactly zero there).
 constexpr double acceptance_threshold = 0.001;
 
+// An accepted block's centre becomes the target's value only within 0..255.
+constexpr double centre_min = 0.0;
+constexpr double centre_max = 255.0;
+inline bool centre_in_range(double centre) { return centre >= centre_min && centre <= centre_max; }
+
 // window    points at HR (r - 5, c - 5), the top-left corner of the 11 x 11
 //           neighbourhood of the target (r, c); the whole of it lies in the grid.
 // stride    doubles per HR row (W2).

@@ -1,10 +1,19 @@
 // The refinement passes.
 //
-// Each pass: allocate its block store, gather the pre-pass blocks, estimate
-// every target (storing accepted centres in the grid and accepted blocks in
-// the store), fuse the store back into the grid, release the store.  The
+// Each pass: allocate its block store; estimate every target, keeping an
+// accepted block estimate in the target's slot and gathering the pre-pass
+// values of a rejected target's block instead; store the accepted centres
+// in the grid; fuse the store back into the grid; release the store.  The
 // diagonal pass runs first; the axial pass reads what it left in the
 // diagonal cells.
+//
+// A slot is gathered only where it will be read: a fusion reads only the
+// slots of targets, and a target's slot is replaced whenever its estimate is
+// accepted.  The gather must see pre-pass values, so the accepted centres go
+// into the grid only after the pass's last estimate; until then no cell of
+// the pass's kind changes, and an estimator, which reads its own target only
+// for its fallback, sees the same values as when each centre is stored at
+// once.
 //
 // Targets keep a margin of five cells on every side, so every estimator
 // window of 11 x 11 cells lies inside the grid.
@@ -53,12 +62,27 @@ void estimate_row(const TargetLoop& loop, int r) {
         double* target = loop.grid + static_cast<std::ptrdiff_t>(r) * loop.w2 + c;
         const double* window =
             target - static_cast<std::ptrdiff_t>(window_radius) * loop.w2 - window_radius;
+        double* slot = loop.store + loop.slot_of(r, c, loop.w2) * slot_size;
         int accepted = 0;
-        const double value = loop.estimate(window, loop.w2, &accepted);
-        if (!accepted) continue;
-        *target = value;
-        keep_block(*loop.lattice, block_vector,
-                   loop.store + loop.slot_of(r, c, loop.w2) * slot_size);
+        loop.estimate(window, loop.w2, &accepted);
+        if (accepted)
+            keep_block(*loop.lattice, block_vector, slot);
+        else
+            gather_block(*loop.lattice, loop.grid, loop.w2, r, c, slot);
+    }
+}
+
+// Stores the accepted centres: an estimator returns its block's centre when
+// that lies within 0..255 and leaves the target as it is otherwise.  A
+// rejected target's slot holds the target's own value, so storing it
+// changes nothing.
+void store_centres(const TargetLoop& loop) {
+    const int centre = slot_centre(*loop.lattice);
+    for (int r = loop.first_r; r <= loop.last_r; r += 2) {
+        for (int c = loop.first_c; c <= loop.last_c; c += 2) {
+            const double value = loop.store[loop.slot_of(r, c, loop.w2) * slot_size + centre];
+            if (centre_in_range(value)) loop.grid[static_cast<std::ptrdiff_t>(r) * loop.w2 + c] = value;
+        }
     }
 }
 
@@ -90,10 +114,10 @@ void estimate_targets(const TargetLoop& loop, int threads) {
 int diagonal_pass(double* grid, int w2, int h2, int threads) {
     double* store = allocate_doubles(diagonal_store_doubles(w2, h2));
     if (!store) return -1;
-    gather_diagonal_blocks(grid, store, w2, h2);
-    estimate_targets({grid, w2, store, &diagonal_lattice, estimate_diagonal, diagonal_slot,
-                      target_margin, h2 - 7, target_margin, w2 - 7},
-                     threads);
+    const TargetLoop targets = {grid, w2, store, &diagonal_lattice, estimate_diagonal, diagonal_slot,
+                                target_margin, h2 - 7, target_margin, w2 - 7};
+    estimate_targets(targets, threads);
+    store_centres(targets);
     fuse_diagonal_blocks(grid, store, w2, h2);
     std::free(store);
     return 0;
@@ -102,14 +126,15 @@ int diagonal_pass(double* grid, int w2, int h2, int threads) {
 int axial_pass(double* grid, int w2, int h2, int threads) {
     double* store = allocate_doubles(axial_store_doubles(w2, h2));
     if (!store) return -1;
-    gather_axial_blocks(grid, store, w2, h2);
     // (odd row, even column) targets, then (even row, odd column) targets.
-    estimate_targets({grid, w2, store, &axial_lattice, estimate_axial, axial_slot,
-                      target_margin, h2 - 7, target_margin + 1, w2 - 8},
-                     threads);
-    estimate_targets({grid, w2, store, &axial_lattice, estimate_axial, axial_slot,
-                      target_margin + 1, h2 - 8, target_margin, w2 - 7},
-                     threads);
+    const TargetLoop first_family = {grid, w2, store, &axial_lattice, estimate_axial, axial_slot,
+                                     target_margin, h2 - 7, target_margin + 1, w2 - 8};
+    const TargetLoop second_family = {grid, w2, store, &axial_lattice, estimate_axial, axial_slot,
+                                      target_margin + 1, h2 - 8, target_margin, w2 - 7};
+    estimate_targets(first_family, threads);
+    estimate_targets(second_family, threads);
+    store_centres(first_family);
+    store_centres(second_family);
     fuse_axial_blocks(grid, store, w2, h2);
     std::free(store);
     return 0;
