@@ -21,6 +21,17 @@ std::uint32_t fused_elements_mask(const Lattice& lattice) {
     return mask;
 }
 
+// The block matrix holds 0.0 plus products a_k a_l (plus 1.0 on the
+// diagonal): never -0.0, and finite while every |a_k| stays below this, as
+// the banded solver requires of it.
+constexpr double moderate_coefficient = 1e150;
+
+bool coefficients_are_moderate() {
+    bool moderate = true;
+    for (double a : model_vector) moderate = moderate && std::fabs(a) <= moderate_coefficient;
+    return moderate;
+}
+
 // The grid value at offset (dr, dc) from the target, the window starting at
 // offset (-window_radius, -window_radius).
 double sample_at(const double* window, int stride, int dr, int dc) {
@@ -146,8 +157,11 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
     if (model_matrix[model_order * model_order - 1] < acceptance_threshold) return 0.0;
 
     assemble_block_system(lattice, window, stride);
-    solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
-                        fused_elements_mask(lattice));
+    if (coefficients_are_moderate())
+        solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
+                            fused_elements_mask(lattice));
+    else
+        solve_linear_system(block_size, block_vector, block_matrix);
     if (block_matrix[block_size * block_size - 1] < acceptance_threshold) return 0.0;
 
     if (!block_is_plausible(lattice, block_vector)) return 0.0;

@@ -33,9 +33,11 @@ using namespace solve_steps;
 namespace {
 
 constexpr std::size_t max_banded_size = 32;  // the row mask has 32 bits
-// Pivot rows of the block systems reach at most 7 columns from the pivot; a
-// fixed-width update compiles to one or two vector operations.
-constexpr std::size_t fixed_update_width = 8;
+// Row updates cover whole groups of eight columns, each a few vector
+// operations.  Pivot rows of the block systems reach 7 columns from the
+// pivot, or up to 13 after a row exchange.
+constexpr std::size_t group_width = 8;
+constexpr std::size_t max_groups = 2;
 
 constexpr double largest_finite = std::numeric_limits<double>::max();
 constexpr std::uint64_t sign_bit = 0x8000000000000000ULL;
@@ -72,7 +74,7 @@ __attribute__((always_inline)) inline bool all_plain(const double* v, std::size_
 // multiplication and subtraction (or division) on each element, each rounded
 // on its own, so the bits are those of the scalar loop.
 
-__attribute__((always_inline)) inline void subtract_multiple_fixed(double* row,
+__attribute__((always_inline)) inline void subtract_multiple_group(double* row,
                                                                    const double* pivot_row,
                                                                    double f) {
     eight_doubles x, y;
@@ -82,7 +84,7 @@ __attribute__((always_inline)) inline void subtract_multiple_fixed(double* row,
     std::memcpy(row, &x, sizeof x);
 }
 
-__attribute__((always_inline)) inline void divide_fixed(double* row, double p) {
+__attribute__((always_inline)) inline void divide_group(double* row, double p) {
     eight_doubles x;
     std::memcpy(&x, row, sizeof x);
     x = x / p;
@@ -90,23 +92,23 @@ __attribute__((always_inline)) inline void divide_fixed(double* row, double p) {
 }
 
 // The columns a row update covers: it must reach from column j to end (the
-// pivot row is +0.0 from there on), and where that span fits the fixed width
-// the update covers exactly fixed_update_width columns, shifted left near the
-// end of the row (the pivot row is +0.0 left of j as well).
+// pivot row is +0.0 from there on).  Where that span fits one or two groups
+// of eight the update covers the whole groups, shifted left near the end of
+// the row (the pivot row is +0.0 left of j as well); otherwise exactly the
+// span (groups == 0).
 struct Span {
     std::size_t from;
     std::size_t to;
+    std::size_t groups;
 };
 
 __attribute__((always_inline)) inline Span update_span(std::size_t n, std::size_t j,
                                                        std::size_t end) {
-    if (end - j > fixed_update_width || n < fixed_update_width) return {j, end};
-    const std::size_t from = j + fixed_update_width <= n ? j : n - fixed_update_width;
-    return {from, from + fixed_update_width};
-}
-
-__attribute__((always_inline)) inline bool is_fixed(Span span) {
-    return span.to - span.from == fixed_update_width;
+    const std::size_t groups = (end - j + group_width - 1) / group_width;
+    if (groups > max_groups || groups * group_width > n) return {j, end, 0};
+    const std::size_t width = groups * group_width;
+    const std::size_t from = j + width <= n ? j : n - width;
+    return {from, from + width, groups};
 }
 
 // Clears column j of one row from the pivot row: the row and its right-hand
@@ -114,10 +116,13 @@ __attribute__((always_inline)) inline bool is_fixed(Span span) {
 __attribute__((always_inline)) inline void clear_column(double* row, double* b_i,
                                                         const double* pivot_row, double b_r,
                                                         double f, Span span) {
-    if (is_fixed(span))
-        subtract_multiple_fixed(row + span.from, pivot_row + span.from, f);
-    else
+    if (span.groups == 0) {
         subtract_multiple(row, pivot_row, f, span.from, span.to);
+    } else {
+        subtract_multiple_group(row + span.from, pivot_row + span.from, f);
+        if (span.groups == 2)
+            subtract_multiple_group(row + span.from + group_width, pivot_row + span.from + group_width, f);
+    }
     *b_i = *b_i - f * b_r;
 }
 
@@ -149,8 +154,9 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
     std::size_t r = 0;
     std::size_t j = 0;
 
-    // 1. Only plain values (finite, no -0.0) may take the short cuts.
-    if (all_plain(a, n * n) && all_plain(b, n)) {
+    // 1. Only plain values (finite, no -0.0) may take the short cuts; the
+    //    caller vouches for the matrix.
+    if (all_plain(b, n)) {
         // end_of[i]: row i is +0.0 from this column on.
         std::size_t end_of[max_banded_size];
         for (std::size_t i = 0; i < n; ++i) end_of[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
@@ -184,10 +190,12 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
 
             double* pivot_row = a + r * n;
             const Span span = update_span(n, j, end_of[r]);
-            if (is_fixed(span))
-                divide_fixed(pivot_row + span.from, p);
-            else
+            if (span.groups == 0) {
                 normalise(pivot_row, span.from, span.to, p);
+            } else {
+                divide_group(pivot_row + span.from, p);
+                if (span.groups == 2) divide_group(pivot_row + span.from + group_width, p);
+            }
             b[r] = b[r] / p;
             if (!all_plain(pivot_row + span.from, span.to - span.from) || !all_plain(b + r, 1)) {
                 // A quotient underflowed to -0.0 or overflowed.
@@ -258,7 +266,7 @@ std::size_t bandwidth_of(const double* a, std::size_t n) {
     std::size_t bandwidth = 0;
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t k = 0; k < n; ++k)
-            if (a[i * n + k] != 0.0 || std::signbit(a[i * n + k])) {
+            if (a[i * n + k] != 0.0) {
                 const std::size_t distance = i > k ? i - k : k - i;
                 if (distance > bandwidth) bandwidth = distance;
             }
@@ -296,6 +304,10 @@ void solve_linear_system(int n, double* b, double* a) {
         return;
     }
     const std::size_t size = static_cast<std::size_t>(n);
+    if (!all_plain(a, size * size)) {
+        solve_linear_system_reference(n, b, a);
+        return;
+    }
     const std::size_t bandwidth = bandwidth_of(a, size);
     if (size == 25 && bandwidth <= 6)
         solve_block_sized(b, a, ~0u);
