@@ -1,28 +1,23 @@
 // The refinement passes.
 //
-// Each pass: allocate its block store; estimate every target, keeping an
-// accepted block estimate in the target's slot and gathering the pre-pass
-// values of a rejected target's block instead; store the accepted centres
-// in the grid; fuse the store back into the grid; release the store.  The
-// diagonal pass runs first; the axial pass reads what it left in the
-// diagonal cells.
+// Each pass estimates every target, keeping an accepted block estimate in
+// the target's slot and gathering the pre-pass values of a rejected
+// target's block instead; stores the accepted centres in the grid; and
+// replaces the cells of its fused area by the mean of the nine block
+// estimates that cover each.  The diagonal pass runs first; the axial pass
+// reads what it left in the diagonal cells.
 //
-// A slot is gathered only where it will be read: a fusion reads only the
-// slots of targets, and a target's slot is replaced whenever its estimate is
-// accepted.  The gather must see pre-pass values, so the accepted centres go
-// into the grid only after the pass's last estimate; until then no cell of
-// the pass's kind changes, and an estimator, which reads its own target only
-// for its fallback, sees the same values as when each centre is stored at
-// once.
-//
-// Targets keep a margin of five cells on every side, so every estimator
-// window of 11 x 11 cells lies inside the grid.
-//
-// The targets of a pass are independent: an estimator reads only cells of
-// other classes and its own target, and each target writes only its own cell
-// and its own slot.  So the rows of targets are shared out among threads,
-// each with its own estimator scratch, and the result is the same bits for
-// any number of threads and any order.
+// The order of the targets does not change any result: an estimator reads
+// only cells of other classes and its own target, a target writes only its
+// own slot, and a fusion reads only slots.  What matters is that every cell
+// a gather or an estimator reads still holds its pre-pass value.  Gathers
+// and fusions reach two rows up and down, so a pass sweeps down the grid in
+// bands of rows: it estimates a band (its rows shared out among threads,
+// each with its own estimator scratch), then stores the centres and fuses
+// the rows that no later target can see (those two rows and more above the
+// next band), and reuses their slots for the next band.  The store holds a
+// band and the four rows above it instead of the whole grid, and the result
+// is the same bits for any number of threads and any band height.
 #include "interp/refine.h"
 
 #include <sched.h>
@@ -36,106 +31,100 @@
 #include "interp/block_store.h"
 #include "interp/estimator.h"
 #include "interp/grid.h"
+#include "interp/pass_area.h"
 
 namespace {
 
-constexpr int target_margin = window_radius;  // first target row and column
 constexpr int max_threads = 256;
+// HR rows estimated between two fusions: enough work to keep every thread
+// busy, few enough that the store stays small.
+constexpr int band_rows = 32;
+// A fusion reads the slots of targets two rows above and below its cell.
+constexpr int fusion_reach = 2;
+constexpr int store_rows = band_rows + 2 * fusion_reach;
 
 using Estimator = double (*)(const double* window, int stride, int* accepted);
-using SlotOf = std::size_t (*)(int r, int c, int w2);
 
-// One estimator loop: the targets at rows first_r, first_r + 2, ..., last_r
-// and columns first_c, ..., last_c.
-struct TargetLoop {
-    double* grid;
-    int w2;
-    double* store;
+struct PassState {
+    Pass pass;
     const Lattice* lattice;
     Estimator estimate;
-    SlotOf slot_of;
-    int first_r, last_r, first_c, last_c;
+    double* grid;
+    int w2, h2;
+    double* store;
 };
 
-void estimate_row(const TargetLoop& loop, int r) {
-    for (int c = loop.first_c; c <= loop.last_c; c += 2) {
-        double* target = loop.grid + static_cast<std::ptrdiff_t>(r) * loop.w2 + c;
-        const double* window =
-            target - static_cast<std::ptrdiff_t>(window_radius) * loop.w2 - window_radius;
-        double* slot = loop.store + loop.slot_of(r, c, loop.w2) * slot_size;
+void estimate_row(const PassState& s, int r) {
+    const RowSpan columns = target_columns(s.pass, r, s.w2, s.h2);
+    for (int c = columns.first; c <= columns.last; c += 2) {
+        const double* window = s.grid + static_cast<std::ptrdiff_t>(r - window_radius) * s.w2 +
+                               (c - window_radius);
+        double* slot = slot_of(s.store, s.w2, store_rows, r, c);
         int accepted = 0;
-        loop.estimate(window, loop.w2, &accepted);
+        s.estimate(window, s.w2, &accepted);
         if (accepted)
-            keep_block(*loop.lattice, block_vector, slot);
+            keep_block(*s.lattice, block_vector, slot);
         else
-            gather_block(*loop.lattice, loop.grid, loop.w2, r, c, slot);
+            gather_block(*s.lattice, s.grid, s.w2, r, c, slot);
     }
 }
 
-// Stores the accepted centres: an estimator returns its block's centre when
-// that lies within 0..255 and leaves the target as it is otherwise.  A
-// rejected target's slot holds the target's own value, so storing it
-// changes nothing.
-void store_centres(const TargetLoop& loop) {
-    const int centre = slot_centre(*loop.lattice);
-    for (int r = loop.first_r; r <= loop.last_r; r += 2) {
-        for (int c = loop.first_c; c <= loop.last_c; c += 2) {
-            const double value = loop.store[loop.slot_of(r, c, loop.w2) * slot_size + centre];
-            if (centre_in_range(value)) loop.grid[static_cast<std::ptrdiff_t>(r) * loop.w2 + c] = value;
-        }
-    }
-}
-
-// Takes rows from next_row until none is left.
-void estimate_rows(const TargetLoop& loop, std::atomic<int>* next_row) {
+// Takes rows from next_row up to last_row until none is left.
+void estimate_rows(const PassState& s, std::atomic<int>* next_row, int last_row) {
     for (;;) {
-        const int r = next_row->fetch_add(2);
-        if (r > loop.last_r) return;
-        estimate_row(loop, r);
+        const int r = next_row->fetch_add(1);
+        if (r > last_row) return;
+        estimate_row(s, r);
     }
 }
 
-// Runs the loop on up to `threads` threads; the calling thread is one of
-// them, and does the work alone if no other thread can be started.
-void estimate_targets(const TargetLoop& loop, int threads) {
-    std::atomic<int> next_row(loop.first_r);
+// Estimates rows first..last on up to `threads` threads; the calling thread
+// is one of them, and does the work alone if no other thread can be started.
+void estimate_band(const PassState& s, int first, int last, int threads) {
+    std::atomic<int> next_row(first);
     std::vector<std::thread> helpers;
     for (int t = 1; t < threads; ++t) {
         try {
-            helpers.emplace_back(estimate_rows, std::cref(loop), &next_row);
+            helpers.emplace_back(estimate_rows, std::cref(s), &next_row, last);
         } catch (const std::system_error&) {
             break;
         }
     }
-    estimate_rows(loop, &next_row);
+    estimate_rows(s, &next_row, last);
     for (std::thread& helper : helpers) helper.join();
 }
 
-int diagonal_pass(double* grid, int w2, int h2, int threads) {
-    double* store = allocate_doubles(diagonal_store_doubles(w2, h2));
-    if (!store) return -1;
-    const TargetLoop targets = {grid, w2, store, &diagonal_lattice, estimate_diagonal, diagonal_slot,
-                                target_margin, h2 - 7, target_margin, w2 - 7};
-    estimate_targets(targets, threads);
-    store_centres(targets);
-    fuse_diagonal_blocks(grid, store, w2, h2);
-    std::free(store);
-    return 0;
+// Stores the accepted centres of row r: an estimator returns its block's
+// centre when that lies within 0..255 and leaves the target as it is
+// otherwise.  A rejected target's slot holds the target's own value, so
+// storing it changes nothing.  Then fuses the row.
+void finish_row(const PassState& s, int r) {
+    const int centre = slot_centre(*s.lattice);
+    double* row = s.grid + static_cast<std::ptrdiff_t>(r) * s.w2;
+    const RowSpan targets = target_columns(s.pass, r, s.w2, s.h2);
+    for (int c = targets.first; c <= targets.last; c += 2) {
+        const double value = slot_of(s.store, s.w2, store_rows, r, c)[centre];
+        if (centre_in_range(value)) row[c] = value;
+    }
+    fuse_row(*s.lattice, s.grid, s.store, s.w2, store_rows, r, fused_columns(s.pass, r, s.w2, s.h2));
 }
 
-int axial_pass(double* grid, int w2, int h2, int threads) {
-    double* store = allocate_doubles(axial_store_doubles(w2, h2));
+int run_pass(Pass pass, double* grid, int w2, int h2, int threads) {
+    double* store = allocate_doubles(store_doubles(w2, store_rows));
     if (!store) return -1;
-    // (odd row, even column) targets, then (even row, odd column) targets.
-    const TargetLoop first_family = {grid, w2, store, &axial_lattice, estimate_axial, axial_slot,
-                                     target_margin, h2 - 7, target_margin + 1, w2 - 8};
-    const TargetLoop second_family = {grid, w2, store, &axial_lattice, estimate_axial, axial_slot,
-                                      target_margin + 1, h2 - 8, target_margin, w2 - 7};
-    estimate_targets(first_family, threads);
-    estimate_targets(second_family, threads);
-    store_centres(first_family);
-    store_centres(second_family);
-    fuse_axial_blocks(grid, store, w2, h2);
+    const PassState s = {pass, pass == diagonal_pass ? &diagonal_lattice : &axial_lattice,
+                         pass == diagonal_pass ? estimate_diagonal : estimate_axial,
+                         grid, w2, h2, store};
+    const int last = last_target_row(h2);
+    int finished = first_target_row - 1;  // rows up to here are stored and fused
+    for (int first = first_target_row; first <= last; first += band_rows) {
+        const int band_last = first + band_rows - 1 < last ? first + band_rows - 1 : last;
+        estimate_band(s, first, band_last, threads);
+        // Later targets gather rows from band_last - 1 on.
+        const int safe = band_last == last ? h2 - 1 : band_last - fusion_reach;
+        for (int r = finished + 1; r <= safe; ++r) finish_row(s, r);
+        finished = safe;
+    }
     std::free(store);
     return 0;
 }
@@ -154,8 +143,8 @@ int refine_image_threads(double* grid, int w, int h, int threads) {
     const int w2 = 2 * w, h2 = 2 * h;
     if (threads < 1) threads = 1;
     if (threads > max_threads) threads = max_threads;
-    if (diagonal_pass(grid, w2, h2, threads) != 0) return -1;
-    if (axial_pass(grid, w2, h2, threads) != 0) return -1;
+    if (run_pass(diagonal_pass, grid, w2, h2, threads) != 0) return -1;
+    if (run_pass(axial_pass, grid, w2, h2, threads) != 0) return -1;
     return 0;
 }
 

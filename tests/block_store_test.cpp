@@ -37,8 +37,7 @@ void gather_targets(bool axial, const double* grid, double* store, int w2, int h
                                  : std::vector<Family>(std::begin(diagonal_targets), std::end(diagonal_targets)))
         for (int r = f.first_r; r <= h2 + f.last_r; r += 2)
             for (int c = f.first_c; c <= w2 + f.last_c; c += 2)
-                gather_block(lattice, grid, w2, r, c,
-                             store + (axial ? axial_slot(r, c, w2) : diagonal_slot(r, c, w2)) * slot_size);
+                gather_block(lattice, grid, w2, r, c, slot_of(store, w2, h2, r, c));
 }
 
 // A grid whose every cell names its own position.
@@ -97,7 +96,7 @@ TEST(FuseBlocks, ReadOnlyTheSlotsOfTargets) {
         SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
         const std::vector<double> positions = position_grid(w2, h2);
         for (const bool axial : {false, true}) {
-            std::vector<double> store(axial ? axial_store_doubles(w2, h2) : diagonal_store_doubles(w2, h2), nan);
+            std::vector<double> store(store_doubles(w2, h2), nan);
             gather_targets(axial, positions.data(), store.data(), w2, h2);
             std::vector<double> grid = positions;
             if (axial)
@@ -129,7 +128,7 @@ TEST(FuseBlocks, SumNineTermsInOrderOverTheFusedArea) {
     const int w = 10, h = 9, w2 = 2 * w, h2 = 2 * h;
     for (const bool axial : {false, true}) {
         SCOPED_TRACE(axial ? "axial" : "diagonal");
-        std::vector<double> store(axial ? axial_store_doubles(w2, h2) : diagonal_store_doubles(w2, h2));
+        std::vector<double> store(store_doubles(w2, h2));
         for (std::size_t i = 0; i < store.size(); ++i) store[i] = std::sin(0.37 * static_cast<double>(i)) * 300.0;
         std::vector<double> grid(static_cast<std::size_t>(w2) * h2, nan);
         if (axial)
@@ -151,8 +150,7 @@ TEST(FuseBlocks, SumNineTermsInOrderOverTheFusedArea) {
                 for (int t = 0; t < fusion_terms; ++t) {
                     const Term& term = axial ? axial_terms[t] : diagonal_terms[t];
                     const int sr = r + term.slot_dr, sc = c + term.slot_dc;
-                    const std::size_t slot = axial ? axial_slot(sr, sc, w2) : diagonal_slot(sr, sc, w2);
-                    const double v = store[slot * slot_size + kept_index(axial ? axial_lattice : diagonal_lattice, term.element)];
+                    const double v = slot_of(store.data(), w2, h2, sr, sc)[kept_index(axial ? axial_lattice : diagonal_lattice, term.element)];
                     sum = t == 0 ? v : sum + v;
                 }
                 EXPECT_EQ(value, sum / 9.0) << r << "," << c;
@@ -180,7 +178,7 @@ TEST(FuseBlocks, SmallImagesFuseOnlyTheListedCells) {
         const int w2 = 2 * c.w, h2 = 2 * c.h;
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         for (const bool axial : {false, true}) {
-            std::vector<double> store(axial ? axial_store_doubles(w2, h2) : diagonal_store_doubles(w2, h2), 1000.0);
+            std::vector<double> store(store_doubles(w2, h2), 1000.0);
             std::vector<double> grid(static_cast<std::size_t>(w2) * h2, 0.0);
             if (axial)
                 fuse_axial_blocks(grid.data(), store.data(), w2, h2);
@@ -202,7 +200,7 @@ TEST(FuseBlocks, GatherThenFuseLeavesTheGridUnchanged) {
     std::vector<double> grid(static_cast<std::size_t>(w2) * h2);
     for (std::size_t i = 0; i < grid.size(); ++i) grid[i] = static_cast<double>((i * 7919) % 65280) / 256.0;
     const std::vector<double> before = grid;
-    std::vector<double> diagonal(diagonal_store_doubles(w2, h2)), axial(axial_store_doubles(w2, h2));
+    std::vector<double> diagonal(store_doubles(w2, h2)), axial(store_doubles(w2, h2));
     gather_targets(false, grid.data(), diagonal.data(), w2, h2);
     fuse_diagonal_blocks(grid.data(), diagonal.data(), w2, h2);
     gather_targets(true, grid.data(), axial.data(), w2, h2);
@@ -218,13 +216,13 @@ TEST(FuseBlocks, OneReplacedBlockMovesItsNineCellsAnEighthOfTheWay) {
         std::vector<double> grid(static_cast<std::size_t>(w2) * h2);
         for (std::size_t i = 0; i < grid.size(); ++i) grid[i] = static_cast<double>((i * 31) % 255);
         const std::vector<double> before = grid;
-        std::vector<double> store(axial ? axial_store_doubles(w2, h2) : diagonal_store_doubles(w2, h2));
+        std::vector<double> store(store_doubles(w2, h2));
         gather_targets(axial, grid.data(), store.data(), w2, h2);
         // Replace the block of one target in the middle by estimates 500 + k.
         const int tr = 15, tc = axial ? 14 : 15;
         double block[block_size];
         for (int k = 0; k < block_size; ++k) block[k] = 500.0 + k;
-        keep_block(lattice, block, &store[(axial ? axial_slot(tr, tc, w2) : diagonal_slot(tr, tc, w2)) * slot_size]);
+        keep_block(lattice, block, slot_of(store.data(), w2, h2, tr, tc));
         if (axial)
             fuse_axial_blocks(grid.data(), store.data(), w2, h2);
         else
