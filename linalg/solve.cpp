@@ -254,11 +254,51 @@ void solve_block_sized(double* b, double* a, std::uint32_t finished_rows) {
     solve_banded<25, 6>(25, 6, b, a, finished_rows);
 }
 
-// The model systems are 4 x 4 and dense: nothing to leave out, so the
-// reference's steps themselves, with the size fixed so that they unroll.
+// The model systems are 4 x 4 and dense: nothing to leave out.  The
+// reference's steps on whole rows held in vector registers, each row
+// operation computed on all four columns and then kept only from the pivot
+// column on, so that the columns to its left stay exactly as they were.
+typedef double four_doubles __attribute__((vector_size(4 * sizeof(double))));
+typedef std::int64_t four_lanes __attribute__((vector_size(4 * sizeof(std::int64_t))));
+
+__attribute__((target_clones("avx2", "default")))
 void solve_model_sized(double* b, double* a) {
     constexpr std::size_t n = 4;
-    for (std::size_t j = 0, r = 0; j < n && r < n; ++j) r = eliminate_column(a, b, n, j, r);
+    four_doubles row[n];
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(&row[i], a + i * n, sizeof row[i]);
+    const four_lanes column = {0, 1, 2, 3};
+
+    std::size_t r = 0;
+    for (std::size_t j = 0; j < n && r < n; ++j) {
+        double p = row[r][j];
+        std::size_t h = r;
+        for (std::size_t k = r + 1; k < n; ++k) {
+            if (std::fabs(row[k][j]) > std::fabs(p)) {
+                p = row[k][j];
+                h = k;
+            }
+        }
+        if (p == 0.0) continue;
+        if (h != r) {
+            const four_doubles held = row[r];
+            row[r] = row[h];
+            row[h] = held;
+            const double held_b = b[r];
+            b[r] = b[h];
+            b[h] = held_b;
+        }
+        const four_lanes from_pivot = column >= static_cast<std::int64_t>(j);
+        row[r] = from_pivot ? row[r] / p : row[r];
+        b[r] = b[r] / p;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i == r) continue;
+            const double f = row[i][j];
+            row[i] = from_pivot ? row[i] - f * row[r] : row[i];
+            b[i] = b[i] - f * b[r];
+        }
+        ++r;
+    }
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(a + i * n, &row[i], sizeof row[i]);
 }
 
 // Half-width of the band that holds every non-zero entry.
