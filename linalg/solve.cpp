@@ -23,6 +23,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -111,20 +112,7 @@ __attribute__((always_inline)) inline Span update_span(std::size_t n, std::size_
     return {from, from + width, groups};
 }
 
-// Clears column j of one row from the pivot row: the row and its right-hand
-// side lose f times the pivot row's.
-__attribute__((always_inline)) inline void clear_column(double* row, double* b_i,
-                                                        const double* pivot_row, double b_r,
-                                                        double f, Span span) {
-    if (span.groups == 0) {
-        subtract_multiple(row, pivot_row, f, span.from, span.to);
-    } else {
-        subtract_multiple_group(row + span.from, pivot_row + span.from, f);
-        if (span.groups == 2)
-            subtract_multiple_group(row + span.from + group_width, pivot_row + span.from + group_width, f);
-    }
-    *b_i = *b_i - f * b_r;
-}
+constexpr std::size_t full_width_update = SIZE_MAX;
 
 // One column done the reference's way, after the pivot row has been
 // normalised up to column end: the rest of its normalisation, then every
@@ -140,6 +128,34 @@ __attribute__((always_inline)) inline void finish_column_fully(double* a, double
         subtract_multiple(a + i * n, pivot_row, f, j, n);
         b[i] = b[i] - f * b[r];
     }
+}
+
+// Clears column j of one row from the pivot row: the row and its right-hand
+// side lose f times the pivot row's, f being the row's entry in column j.  A
+// factor of zero changes nothing.  A factor that is not finite gets the
+// reference's full-width update (f * 0 is then NaN, not 0).  Returns the end
+// of the columns the update reached (0 when it changed nothing), or
+// full_width_update.
+__attribute__((always_inline)) inline std::size_t clear_row(double* row, double* b_i,
+                                                            const double* pivot_row, double b_r,
+                                                            std::size_t n, std::size_t j,
+                                                            Span span) {
+    const double f = row[j];
+    if (f == 0.0) return 0;
+    if (!(std::fabs(f) <= largest_finite)) {
+        subtract_multiple(row, pivot_row, f, j, n);
+        *b_i = *b_i - f * b_r;
+        return full_width_update;
+    }
+    if (span.groups == 0) {
+        subtract_multiple(row, pivot_row, f, span.from, span.to);
+    } else {
+        subtract_multiple_group(row + span.from, pivot_row + span.from, f);
+        if (span.groups == 2)
+            subtract_multiple_group(row + span.from + group_width, pivot_row + span.from + group_width, f);
+    }
+    *b_i = *b_i - f * b_r;
+    return span.to;
 }
 
 // N and BANDWIDTH fixed at compile time for the estimators' systems, or 0
@@ -211,31 +227,16 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
             while (above) {
                 const std::size_t i = static_cast<std::size_t>(__builtin_ctz(above));
                 above &= above - 1u;
-                double* row = a + i * n;
-                const double f = row[j];
-                if (f == 0.0) continue;
-                if (!(std::fabs(f) <= largest_finite)) {
-                    exact_from_here = true;
-                    subtract_multiple(row, pivot_row, f, j, n);
-                    b[i] = b[i] - f * b[r];
-                    continue;
-                }
-                clear_column(row, b + i, pivot_row, b[r], f, span);
+                exact_from_here |= clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span) == full_width_update;
             }
             // Rows below, within reach.
             for (std::size_t i = r + 1; i <= reach; ++i) {
-                double* row = a + i * n;
-                const double f = row[j];
-                if (f == 0.0) continue;
-                if (!(std::fabs(f) <= largest_finite)) {
+                std::size_t row_end = clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span);
+                if (row_end == full_width_update) {
                     exact_from_here = true;
-                    subtract_multiple(row, pivot_row, f, j, n);
-                    b[i] = b[i] - f * b[r];
-                    end_of[i] = n;
-                    continue;
+                    row_end = n;
                 }
-                clear_column(row, b + i, pivot_row, b[r], f, span);
-                if (end_of[i] < span.to) end_of[i] = span.to;
+                if (end_of[i] < row_end) end_of[i] = row_end;
             }
             ++r;
             if (exact_from_here) {
