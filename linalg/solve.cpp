@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "linalg/solve_steps.h"
 
@@ -281,12 +282,8 @@ void solve_model_sized(double* b, double* a) {
         }
         if (p == 0.0) continue;
         if (h != r) {
-            const four_doubles held = row[r];
-            row[r] = row[h];
-            row[h] = held;
-            const double held_b = b[r];
-            b[r] = b[h];
-            b[h] = held_b;
+            std::swap(row[r], row[h]);
+            std::swap(b[r], b[h]);
         }
         const four_lanes from_pivot = column >= static_cast<std::int64_t>(j);
         row[r] = from_pivot ? row[r] / p : row[r];

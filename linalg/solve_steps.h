@@ -5,8 +5,10 @@
 #ifndef QUILLMORPH_LINALG_SOLVE_STEPS_H
 #define QUILLMORPH_LINALG_SOLVE_STEPS_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace solve_steps {
 
@@ -27,16 +29,8 @@ inline std::size_t find_pivot(const double* a, std::size_t n, std::size_t j, std
 }
 
 inline void exchange_rows(double* a, double* b, std::size_t n, std::size_t r, std::size_t h) {
-    double* row_r = a + r * n;
-    double* row_h = a + h * n;
-    for (std::size_t k = 0; k < n; ++k) {
-        const double held = row_r[k];
-        row_r[k] = row_h[k];
-        row_h[k] = held;
-    }
-    const double held = b[r];
-    b[r] = b[h];
-    b[h] = held;
+    std::swap_ranges(a + r * n, a + r * n + n, a + h * n);
+    std::swap(b[r], b[h]);
 }
 
 // Divides entries from..to-1 of the pivot row by p.  Division, not a
