@@ -11,19 +11,19 @@
 // only cells of other classes and its own target, a target writes only its
 // own slot, and a fusion reads only slots.  What matters is that every cell
 // a gather or an estimator reads still holds its pre-pass value.  Gathers
-// and fusions reach two rows up and down, so a pass sweeps down the grid in
-// bands of rows: it estimates a band (its rows shared out among threads,
-// each with its own estimator scratch), then stores the centres and fuses
-// the rows that no later target can see (those two rows and more above the
-// next band), and reuses their slots for the next band.  The store holds a
-// band and the four rows above it instead of the whole grid, and the result
-// is the same bits for any number of threads and any band height.
+// and fusions reach two rows up and down, so a pass sweeps down the grid:
+// threads take rows in order, each with its own estimator scratch, and the
+// rows that no later target can see are stored and fused as soon as the
+// rows two below them are estimated; their slots then serve rows further
+// down.  The store holds a few dozen slot rows instead of the whole grid,
+// and the result is the same bits for any number of threads.
 #include "interp/refine.h"
 
 #include <sched.h>
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -36,12 +36,17 @@
 namespace {
 
 constexpr int max_threads = 256;
-// HR rows estimated between two fusions: enough work to keep every thread
-// busy, few enough that the store stays small.
-constexpr int band_rows = 32;
 // A fusion reads the slots of targets two rows above and below its cell.
 constexpr int fusion_reach = 2;
-constexpr int store_rows = band_rows + 2 * fusion_reach;
+// Rows are stored and fused this far behind the estimated rows.  Later
+// targets gather cells two rows up, which must still hold pre-pass values;
+// their windows reach five rows up, and writing cells in the cache lines
+// that other threads' windows are reading would only slow them down.
+constexpr int finish_lag = window_radius + 1;
+// Slot rows in the store: the rows being estimated may run this far ahead
+// of the last fused row, enough to keep every thread busy while the store
+// stays small.
+constexpr int store_rows = 64;
 
 using Estimator = double (*)(const double* window, int stride, int* accepted);
 
@@ -69,31 +74,6 @@ void estimate_row(const PassState& s, int r) {
     }
 }
 
-// Takes rows from next_row up to last_row until none is left.
-void estimate_rows(const PassState& s, std::atomic<int>* next_row, int last_row) {
-    for (;;) {
-        const int r = next_row->fetch_add(1);
-        if (r > last_row) return;
-        estimate_row(s, r);
-    }
-}
-
-// Estimates rows first..last on up to `threads` threads; the calling thread
-// is one of them, and does the work alone if no other thread can be started.
-void estimate_band(const PassState& s, int first, int last, int threads) {
-    std::atomic<int> next_row(first);
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back(estimate_rows, std::cref(s), &next_row, last);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    estimate_rows(s, &next_row, last);
-    for (std::thread& helper : helpers) helper.join();
-}
-
 // Stores the accepted centres of row r: an estimator returns its block's
 // centre when that lies within 0..255 and leaves the target as it is
 // otherwise.  A rejected target's slot holds the target's own value, so
@@ -109,22 +89,76 @@ void finish_row(const PassState& s, int r) {
     fuse_row(*s.lattice, s.grid, s.store, s.w2, store_rows, r, fused_columns(s.pass, r, s.w2, s.h2));
 }
 
+// The sweep of one pass.  Threads claim rows in order; the rows that no
+// later target can read (all rows up to two below them estimated) are
+// stored and fused as soon as they are, by whichever thread completes the
+// row that allows it; a thread waits before claiming a row whose slots
+// would overwrite slots a fusion still needs.
+struct Sweep {
+    const PassState* s;
+    int last;  // the last target row
+    std::mutex lock;
+    std::condition_variable room;
+    int next_row;           // the next row to claim
+    std::vector<char> done;  // estimated rows
+    int done_through;       // every row up to here is estimated
+    int finished;           // every row up to here is stored and fused
+};
+
+void sweep_rows(Sweep* w) {
+    const PassState& s = *w->s;
+    for (;;) {
+        int r;
+        {
+            std::unique_lock<std::mutex> hold(w->lock);
+            // Row r's slots are those of row r - store_rows, which the
+            // fusion of row r - store_rows + fusion_reach reads.
+            w->room.wait(hold, [w] {
+                return w->next_row > w->last || w->next_row - store_rows + fusion_reach <= w->finished;
+            });
+            if (w->next_row > w->last) return;
+            r = w->next_row++;
+        }
+        estimate_row(s, r);
+        std::lock_guard<std::mutex> hold(w->lock);
+        w->done[static_cast<std::size_t>(r)] = 1;
+        while (w->done_through < w->last && w->done[static_cast<std::size_t>(w->done_through + 1)])
+            ++w->done_through;
+        const int safe = w->done_through == w->last ? s.h2 - 1 : w->done_through - finish_lag;
+        if (w->finished < safe) {
+            while (w->finished < safe) finish_row(s, ++w->finished);
+            w->room.notify_all();
+        }
+    }
+}
+
 int run_pass(Pass pass, double* grid, int w2, int h2, int threads) {
+    if (last_target_row(h2) < first_target_row) return 0;
     double* store = allocate_doubles(store_doubles(w2, store_rows));
     if (!store) return -1;
     const PassState s = {pass, pass == diagonal_pass ? &diagonal_lattice : &axial_lattice,
                          pass == diagonal_pass ? estimate_diagonal : estimate_axial,
                          grid, w2, h2, store};
-    const int last = last_target_row(h2);
-    int finished = first_target_row - 1;  // rows up to here are stored and fused
-    for (int first = first_target_row; first <= last; first += band_rows) {
-        const int band_last = first + band_rows - 1 < last ? first + band_rows - 1 : last;
-        estimate_band(s, first, band_last, threads);
-        // Later targets gather rows from band_last - 1 on.
-        const int safe = band_last == last ? h2 - 1 : band_last - fusion_reach;
-        for (int r = finished + 1; r <= safe; ++r) finish_row(s, r);
-        finished = safe;
+    Sweep sweep;
+    sweep.s = &s;
+    sweep.last = last_target_row(h2);
+    sweep.next_row = first_target_row;
+    sweep.done.assign(static_cast<std::size_t>(h2), 0);
+    sweep.done_through = first_target_row - 1;
+    sweep.finished = first_target_row - 1;
+
+    // The calling thread is one of the workers, and does the work alone if
+    // no other thread can be started.
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(sweep_rows, &sweep);
+        } catch (const std::system_error&) {
+            break;
+        }
     }
+    sweep_rows(&sweep);
+    for (std::thread& helper : helpers) helper.join();
     std::free(store);
     return 0;
 }
