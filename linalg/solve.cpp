@@ -222,15 +222,9 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
                 break;
             }
 
-            // Rows above: only those whose result is wanted.
+            // Rows below, within reach, first: the next column's pivot
+            // search waits for them, while nothing waits for the rows above.
             bool exact_from_here = false;
-            std::uint32_t above = r < 32 ? finished_rows & ((1u << r) - 1u) : finished_rows;
-            while (above) {
-                const std::size_t i = static_cast<std::size_t>(__builtin_ctz(above));
-                above &= above - 1u;
-                exact_from_here |= clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span) == full_width_update;
-            }
-            // Rows below, within reach.
             for (std::size_t i = r + 1; i <= reach; ++i) {
                 std::size_t row_end = clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span);
                 if (row_end == full_width_update) {
@@ -238,6 +232,13 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
                     row_end = n;
                 }
                 if (end_of[i] < row_end) end_of[i] = row_end;
+            }
+            // Rows above: only those whose result is wanted.
+            std::uint32_t above = r < 32 ? finished_rows & ((1u << r) - 1u) : finished_rows;
+            while (above) {
+                const std::size_t i = static_cast<std::size_t>(__builtin_ctz(above));
+                above &= above - 1u;
+                exact_from_here |= clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span) == full_width_update;
             }
             ++r;
             if (exact_from_here) {
