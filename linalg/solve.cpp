@@ -225,11 +225,15 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
             // Rows below, within reach, first: the next column's pivot
             // search waits for them, while nothing waits for the rows above.
             bool exact_from_here = false;
+            // A row gains non-zero entries only where the pivot row has them:
+            // the padding of a group update changes nothing.
             for (std::size_t i = r + 1; i <= reach; ++i) {
                 std::size_t row_end = clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span);
                 if (row_end == full_width_update) {
                     exact_from_here = true;
                     row_end = n;
+                } else if (row_end != 0) {
+                    row_end = end_of[r];
                 }
                 if (end_of[i] < row_end) end_of[i] = row_end;
             }
