@@ -7,11 +7,6 @@
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
 
-thread_local double model_vector[model_order];
-thread_local double model_matrix[model_order * model_order];
-thread_local double block_vector[block_size];
-thread_local double block_matrix[block_size * block_size];
-
 namespace {
 
 // The block elements a fusion reads: the only ones a pass keeps.

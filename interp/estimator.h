@@ -14,10 +14,12 @@
 // (lattice.fusion_element, the ones a fusion reads and a pass keeps) until
 // the next estimator call; the solve does not finish the outer sixteen, which
 // hold intermediate values.
-extern thread_local double model_vector[model_order];
-extern thread_local double model_matrix[model_order * model_order];
-extern thread_local double block_vector[block_size];
-extern thread_local double block_matrix[block_size * block_size];
+// Inline variables: every file sees the definition (zero-initialised, no
+// initialiser to run), so each access is a plain thread-local access.
+inline thread_local double model_vector[model_order];
+inline thread_local double model_matrix[model_order * model_order];
+inline thread_local double block_vector[block_size];
+inline thread_local double block_matrix[block_size * block_size];
 
 // A solve is accepted when the last diagonal entry of the reduced matrix is
 // at least this (the solver leaves exactly 1.0 or exactly zero there).
