@@ -90,10 +90,10 @@ void finish_row(const PassState& s, int r) {
 }
 
 // The sweep of one pass.  Threads claim rows in order; the rows that no
-// later target can read (all rows up to two below them estimated) are
-// stored and fused as soon as they are, by whichever thread completes the
-// row that allows it; a thread waits before claiming a row whose slots
-// would overwrite slots a fusion still needs.
+// later target can read are stored and fused as soon as they are, by
+// whichever thread completes the row that allows it (unless another is
+// already at it); a thread waits before claiming a row whose slots would
+// overwrite slots a fusion still needs.
 struct Sweep {
     const PassState* s;
     int last;  // the last target row
@@ -103,6 +103,7 @@ struct Sweep {
     std::vector<char> done;  // estimated rows
     int done_through;       // every row up to here is estimated
     int finished;           // every row up to here is stored and fused
+    bool finishing;         // a thread is storing and fusing rows
 };
 
 void sweep_rows(Sweep* w) {
@@ -120,15 +121,25 @@ void sweep_rows(Sweep* w) {
             r = w->next_row++;
         }
         estimate_row(s, r);
-        std::lock_guard<std::mutex> hold(w->lock);
+        std::unique_lock<std::mutex> hold(w->lock);
         w->done[static_cast<std::size_t>(r)] = 1;
         while (w->done_through < w->last && w->done[static_cast<std::size_t>(w->done_through + 1)])
             ++w->done_through;
-        const int safe = w->done_through == w->last ? s.h2 - 1 : w->done_through - finish_lag;
-        if (w->finished < safe) {
-            while (w->finished < safe) finish_row(s, ++w->finished);
+        // One thread at a time finishes rows, in order, outside the lock, so
+        // that the others go on claiming and estimating rows meanwhile.
+        if (w->finishing) continue;
+        w->finishing = true;
+        for (;;) {
+            const int safe = w->done_through == w->last ? s.h2 - 1 : w->done_through - finish_lag;
+            if (w->finished >= safe) break;
+            const int from = w->finished + 1;
+            hold.unlock();
+            for (int row = from; row <= safe; ++row) finish_row(s, row);
+            hold.lock();
+            w->finished = safe;
             w->room.notify_all();
         }
+        w->finishing = false;
     }
 }
 
@@ -146,6 +157,7 @@ int run_pass(Pass pass, double* grid, int w2, int h2, int threads) {
     sweep.done.assign(static_cast<std::size_t>(h2), 0);
     sweep.done_through = first_target_row - 1;
     sweep.finished = first_target_row - 1;
+    sweep.finishing = false;
 
     // The calling thread is one of the workers, and does the work alone if
     // no other thread can be started.
