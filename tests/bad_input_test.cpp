@@ -219,40 +219,6 @@ TEST(BadInput, CommentHoldingANulByte) {
     EXPECT_EQ(read_file(out), "P5\n 8 6\n255\n" + repeated(48, '\x40'));
 }
 
-// Runs program as the unprivileged user "nobody" when the tests run as root
-// (whom permissions do not stop), as the current user otherwise.  Status 126
-// means the privileges could not be dropped.
-RunResult run_unprivileged(const std::string& program, const std::vector<std::string>& args) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) std::abort();
-    const pid_t pid = fork();
-    if (pid < 0) std::abort();
-    if (pid == 0) {
-        constexpr uid_t nobody = 65534;
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(126);
-        dup2(pipe_fds[1], STDOUT_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    RunResult result{-1, ""};
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], chunk, sizeof chunk)) > 0)
-        result.output.append(chunk, static_cast<std::size_t>(got));
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    return result;
-}
-
 TEST(BadOutput, RefusesOutputItMayNotWrite) {
     const std::string dir = make_scratch_dir();
     const std::string in = dir + "/in.pgm";
@@ -269,7 +235,7 @@ TEST(BadOutput, RefusesOutputItMayNotWrite) {
     ASSERT_EQ(chmod((open_dir + "/read-only.pgm").c_str(), 0444), 0);
 
     // The control: the same user may write a new file in the open directory.
-    const RunResult control = run_unprivileged(exe, {in, open_dir + "/new.pgm"});
+    const RunResult control = run_program(exe, {in, open_dir + "/new.pgm"}, true);
     ASSERT_NE(control.status, 126) << "cannot drop privileges to run as another user";
     ASSERT_EQ(control.status, 0) << control.output;
     ASSERT_EQ(unlink((open_dir + "/new.pgm").c_str()), 0);
@@ -279,7 +245,7 @@ TEST(BadOutput, RefusesOutputItMayNotWrite) {
     for (const std::string& out : refused) {
         SCOPED_TRACE(out);
         const Snapshot before = snapshot(parent_of(out));
-        const RunResult run = run_unprivileged(exe, {in, out});
+        const RunResult run = run_program(exe, {in, out}, true);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.output, started(in) + cannot_write(out));
         EXPECT_EQ(snapshot(parent_of(out)), before);

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,12 +45,17 @@ std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, in
     return bytes;
 }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      bool unprivileged) {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) std::abort();
     pid_t pid = fork();
     if (pid < 0) std::abort();
     if (pid == 0) {
+        constexpr uid_t nobody = 65534;
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(126);
         dup2(pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);

@@ -21,7 +21,10 @@ struct RunResult {
     std::string output;   // everything it wrote to stdout
 };
 // Runs program with the given arguments (no shell) and captures stdout.
-RunResult run_program(const std::string& program, const std::vector<std::string>& args);
+// With unprivileged set, a run as root drops to the user nobody first, so
+// that file permissions apply to it.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      bool unprivileged = false);
 
 // 64-bit FNV-1a of a byte string, for pinning outputs.
 unsigned long long fnv1a(const std::string& bytes);
