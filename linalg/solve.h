@@ -23,7 +23,9 @@
 // This version leaves out the operations that provably change nothing (rows
 // whose factor is zero, columns beyond the pivot row's last non-zero entry),
 // which makes banded systems several times cheaper; its results are the same
-// bits as those of solve_linear_system_reference for every input.
+// bits as those of solve_linear_system_reference for every input (where both
+// hold a NaN they may hold different NaNs: which of two NaN operands an
+// operation passes on depends on how the compiler ordered them).
 void solve_linear_system(int n, double* b, double* a);
 
 // The same elimination with every operation carried out: the definition
