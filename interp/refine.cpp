@@ -13,9 +13,9 @@
 // a gather or an estimator reads still holds its pre-pass value.  Gathers
 // and fusions reach two rows up and down, so a pass sweeps down the grid:
 // threads take rows in order, each with its own estimator scratch, and the
-// rows that no later target can see are stored and fused as soon as the
-// rows two below them are estimated; their slots then serve rows further
-// down.  The store holds a few dozen slot rows instead of the whole grid,
+// rows that no later target can see are stored and fused once the rows a
+// little below them are estimated (finish_lag); their slots then serve rows
+// further down.  The store holds a few dozen slot rows instead of the whole grid,
 // and the result is the same bits for any number of threads.
 #include "interp/refine.h"
 
