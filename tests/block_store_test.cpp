@@ -48,43 +48,40 @@ std::vector<double> position_grid(int w2, int h2) {
     return grid;
 }
 
-TEST(GatherDiagonalBlocks, FirstSlotElementOrder) {
+// The first slot of each pass, gathered from a grid whose cells name their
+// positions: block element 5a + b is the cell the formula gives, and the
+// slot keeps the inner nine.
+TEST(GatherBlock, FirstSlotElementOrder) {
     const int w2 = 16, h2 = 16;
     const std::vector<double> grid = position_grid(w2, h2);
-    double slot[slot_size];
-    gather_block(diagonal_lattice, grid.data(), w2, 5, 5, slot);
-    // Slot (2, 2), centred at (5, 5): element 5a + b is the cell
-    // (1 + 2a, 1 + 2b); the slot keeps the inner nine.
-    int kept = 0;
-    for (int a = 0; a < 5; ++a) {
-        for (int b = 0; b < 5; ++b) {
-            const int i = kept_index(diagonal_lattice, 5 * a + b);
-            if (i < 0) continue;
-            ++kept;
-            EXPECT_EQ(slot[i], 1000.0 * (1 + 2 * a) + (1 + 2 * b)) << a << "," << b;
+    const struct {
+        const char* name;
+        const Lattice* lattice;
+        int r, c;
+        Offset (*cell)(int a, int b);
+    } cases[] = {
+        // Slot (2, 2), centred at (5, 5): rows 1, 3, .., 9 by columns 1, 3, .., 9.
+        {"diagonal", &diagonal_lattice, 5, 5, [](int a, int b) { return Offset{1 + 2 * a, 1 + 2 * b}; }},
+        // Slot (4, 5): elements 0..4 are (4, 1), (3, 2), (2, 3), (1, 4), (0, 5);
+        // each element row moves one down and one right.
+        {"axial", &axial_lattice, 4, 5, [](int a, int b) { return Offset{4 + a - b, 1 + a + b}; }},
+    };
+    for (const auto& one : cases) {
+        SCOPED_TRACE(one.name);
+        double slot[slot_size];
+        gather_block(*one.lattice, grid.data(), w2, one.r, one.c, slot);
+        int kept = 0;
+        for (int a = 0; a < 5; ++a) {
+            for (int b = 0; b < 5; ++b) {
+                const int i = kept_index(*one.lattice, 5 * a + b);
+                if (i < 0) continue;
+                ++kept;
+                const Offset cell = one.cell(a, b);
+                EXPECT_EQ(slot[i], 1000.0 * cell.dr + cell.dc) << a << "," << b;
+            }
         }
+        EXPECT_EQ(kept, 9);
     }
-    EXPECT_EQ(kept, 9);
-}
-
-TEST(GatherAxialBlocks, FirstSlotElementOrder) {
-    const int w2 = 16, h2 = 16;
-    const std::vector<double> grid = position_grid(w2, h2);
-    double slot[slot_size];
-    gather_block(axial_lattice, grid.data(), w2, 4, 5, slot);
-    // Slot (4, 5): elements 0..4 are (4, 1), (3, 2), (2, 3), (1, 4), (0, 5);
-    // each element row moves one down and one right.  The slot keeps the
-    // inner nine.
-    int kept = 0;
-    for (int a = 0; a < 5; ++a) {
-        for (int b = 0; b < 5; ++b) {
-            const int i = kept_index(axial_lattice, 5 * a + b);
-            if (i < 0) continue;
-            ++kept;
-            EXPECT_EQ(slot[i], 1000.0 * (4 + a - b) + (1 + a + b)) << a << "," << b;
-        }
-    }
-    EXPECT_EQ(kept, 9);
 }
 
 // A fusion reads only the slots of targets: the refinement passes write no
