@@ -6,6 +6,7 @@
 
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
+#include "linalg/solve_lanes.h"
 
 namespace {
 
@@ -70,19 +71,12 @@ void assemble_model(const double* window, int stride) {
     for (int k = 0; k < model_order * model_order; ++k) model_matrix[k] = matrix[k];
 }
 
-// The block system's normal equations, built in three passes whose order
-// fixes the bits: the prediction terms as a left-to-right sum per block
-// position, then the training pixels' terms in training order, then the 1.0
-// on the diagonal.  The products a_k a_l are the same for every training
-// pixel and are formed once.
+// The block system's right-hand side p + Cᵀy for the coefficients a, element
+// i at out[i]: the prediction terms as a left-to-right sum per block
+// position, then the training pixels' terms in training order.
 template <const Lattice& L>
-void assemble_block(const double* window, int stride) {
-    const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
-                                   model_vector[3]};
-    double product[model_order][model_order];
-    for (int k = 0; k < model_order; ++k)
-        for (int l = 0; l < model_order; ++l) product[k][l] = a[k] * a[l];
-
+void assemble_block_vector(const double (&a)[model_order], const double* window, int stride,
+                           double* out) {
     double vector[block_size];
     for (int i = 0; i < block_size; ++i) {
         const Offset at = L.block[i];
@@ -94,23 +88,47 @@ void assemble_block(const double* window, int stride) {
         vector[i] = a[0] * neighbour[0] + a[1] * neighbour[1] + a[2] * neighbour[2] +
                     a[3] * neighbour[3];
     }
-
-    double* matrix = block_matrix;
-    for (int i = 0; i < block_size * block_size; ++i) matrix[i] = 0.0;
     for (int q = 0; q < training_side; ++q) {
         for (int s = 0; s < training_side; ++s) {
             const double pixel = sample_at(window, stride, L.training[training_side * q + s]);
             const int u = training_block_base(q, s);
+            for (int k = 0; k < model_order; ++k) vector[u + block_neighbour_step[k]] += a[k] * pixel;
+        }
+    }
+    for (int i = 0; i < block_size; ++i) out[i] = vector[i];
+}
+
+// The block system's matrix I + CᵀC: the training pixels' terms in training
+// order, then the 1.0 on the diagonal.  It depends on the coefficients
+// alone, and the products a_k a_l are the same for every training pixel, so
+// they are formed once.  Value is double, or a lane vector for systems
+// solved side by side.
+template <typename Value>
+void assemble_block_matrix(const Value (&a)[model_order], Value* matrix) {
+    Value product[model_order][model_order];
+    for (int k = 0; k < model_order; ++k)
+        for (int l = 0; l < model_order; ++l) product[k][l] = a[k] * a[l];
+
+    for (int i = 0; i < block_size * block_size; ++i) matrix[i] = Value{};
+    for (int q = 0; q < training_side; ++q) {
+        for (int s = 0; s < training_side; ++s) {
+            const int u = training_block_base(q, s);
             for (int k = 0; k < model_order; ++k) {
                 const int row = u + block_neighbour_step[k];
-                vector[row] += a[k] * pixel;
                 for (int l = 0; l < model_order; ++l)
                     matrix[row * block_size + u + block_neighbour_step[l]] += product[k][l];
             }
         }
     }
     for (int i = 0; i < block_size; ++i) matrix[i * block_size + i] += 1.0;
-    for (int i = 0; i < block_size; ++i) block_vector[i] = vector[i];
+}
+
+template <const Lattice& L>
+void assemble_block(const double* window, int stride) {
+    const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
+                                   model_vector[3]};
+    assemble_block_vector<L>(a, window, stride, block_vector);
+    assemble_block_matrix(a, block_matrix);
 }
 
 }  // namespace
@@ -172,4 +190,78 @@ double estimate_diagonal(const double* window, int stride, int* accepted) {
 
 double estimate_axial(const double* window, int stride, int* accepted) {
     return estimate_on_lattice(axial_lattice, window, stride, accepted);
+}
+
+namespace {
+
+// The block systems of a batch, one target in each lane.
+thread_local lane_vector batch_vector[block_size];
+thread_local lane_vector batch_matrix[block_size * block_size];
+
+// One target on its own, the way estimate_on_lattice does it; block gets the
+// block estimate when accepted.
+void estimate_alone(const Lattice& lattice, const double* window, int stride, int* accepted,
+                    double* block) {
+    estimate_on_lattice(lattice, window, stride, accepted);
+    if (*accepted)
+        for (int i = 0; i < block_size; ++i) block[i] = block_vector[i];
+}
+
+template <const Lattice& L>
+void estimate_batch_on(const double* const windows[], int count, int stride, int accepted[],
+                       double blocks[][block_size]) {
+    // Lanes left empty solve I x = 0.
+    lane_vector coefficient[model_order] = {};
+    for (lane_vector& element : batch_vector) element = lane_vector{};
+    int target_of_lane[solve_lanes];
+    int lanes_used = 0;
+
+    for (int t = 0; t < count; ++t) {
+        accepted[t] = 0;
+        assemble_model<L>(windows[t], stride);
+        solve_linear_system(model_order, model_vector, model_matrix);
+        if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
+        if (!coefficients_are_moderate()) {
+            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+            continue;
+        }
+        const int lane = lanes_used++;
+        target_of_lane[lane] = t;
+        const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
+                                       model_vector[3]};
+        for (int k = 0; k < model_order; ++k) coefficient[k][lane] = a[k];
+        double vector[block_size];
+        assemble_block_vector<L>(a, windows[t], stride, vector);
+        for (int i = 0; i < block_size; ++i) batch_vector[i][lane] = vector[i];
+    }
+    if (lanes_used == 0) return;
+
+    assemble_block_matrix(coefficient, batch_matrix);
+    const std::uint32_t settled = solve_banded_lanes(block_size, block_bandwidth, batch_vector,
+                                                     batch_matrix, fused_elements_mask(L));
+    for (int lane = 0; lane < lanes_used; ++lane) {
+        const int t = target_of_lane[lane];
+        if (!(settled >> lane & 1u)) {
+            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+            continue;
+        }
+        // Every column found a pivot: the last diagonal entry is 1.0.
+        for (int i = 0; i < block_size; ++i) blocks[t][i] = batch_vector[i][lane];
+        accepted[t] = block_is_plausible(L, blocks[t]) ? 1 : 0;
+    }
+}
+
+}  // namespace
+
+static_assert(estimate_batch_size == solve_lanes, "a batch fills the solver's lanes");
+
+void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
+                    int accepted[], double blocks[][block_size]) {
+    for (int first = 0; first < count; first += estimate_batch_size) {
+        const int size = count - first < estimate_batch_size ? count - first : estimate_batch_size;
+        if (&lattice == &diagonal_lattice)
+            estimate_batch_on<diagonal_lattice>(windows + first, size, stride, accepted + first, blocks + first);
+        else
+            estimate_batch_on<axial_lattice>(windows + first, size, stride, accepted + first, blocks + first);
+    }
 }

@@ -48,12 +48,9 @@ constexpr int finish_lag = window_radius + 1;
 // stays small.
 constexpr int store_rows = 64;
 
-using Estimator = double (*)(const double* window, int stride, int* accepted);
-
 struct PassState {
     Pass pass;
     const Lattice* lattice;
-    Estimator estimate;
     double* grid;
     int w2, h2;
     double* store;
@@ -61,16 +58,23 @@ struct PassState {
 
 void estimate_row(const PassState& s, int r) {
     const RowSpan columns = target_columns(s.pass, r, s.w2, s.h2);
-    for (int c = columns.first; c <= columns.last; c += 2) {
-        const double* window = s.grid + static_cast<std::ptrdiff_t>(r - window_radius) * s.w2 +
+    const double* windows[estimate_batch_size];
+    int accepted[estimate_batch_size];
+    double blocks[estimate_batch_size][block_size];
+    for (int first = columns.first; first <= columns.last; first += 2 * estimate_batch_size) {
+        int count = 0;
+        for (int c = first; c <= columns.last && count < estimate_batch_size; c += 2)
+            windows[count++] = s.grid + static_cast<std::ptrdiff_t>(r - window_radius) * s.w2 +
                                (c - window_radius);
-        double* slot = slot_of(s.store, s.w2, store_rows, r, c);
-        int accepted = 0;
-        s.estimate(window, s.w2, &accepted);
-        if (accepted)
-            keep_block(*s.lattice, block_vector, slot);
-        else
-            gather_block(*s.lattice, s.grid, s.w2, r, c, slot);
+        estimate_batch(*s.lattice, windows, count, s.w2, accepted, blocks);
+        for (int t = 0; t < count; ++t) {
+            const int c = first + 2 * t;
+            double* slot = slot_of(s.store, s.w2, store_rows, r, c);
+            if (accepted[t])
+                keep_block(*s.lattice, blocks[t], slot);
+            else
+                gather_block(*s.lattice, s.grid, s.w2, r, c, slot);
+        }
     }
 }
 
@@ -148,7 +152,6 @@ int run_pass(Pass pass, double* grid, int w2, int h2, int threads) {
     double* store = allocate_doubles(store_doubles(w2, store_rows));
     if (!store) return -1;
     const PassState s = {pass, pass == diagonal_pass ? &diagonal_lattice : &axial_lattice,
-                         pass == diagonal_pass ? estimate_diagonal : estimate_axial,
                          grid, w2, h2, store};
     Sweep sweep;
     sweep.s = &s;

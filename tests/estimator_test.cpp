@@ -440,24 +440,33 @@ TEST(BlockIsPlausible, BoundsAreInclusiveAndOnlyTheInnerNineCount) {
 // and the estimator must accept exactly the others, with the same bits.
 // The diagonal estimator sees the ramp on the LR samples; the axial one sees
 // the same ramp laid along its turned lattice.
-TEST(EstimatorOnRamp, RejectsExactlyTheWildBlocksADirectSolveAccepts) {
-    const int lr_side = 64, side = 2 * lr_side;
-    for (const Geometry& g : geometries) {
-        const bool diagonal = g.lattice == &diagonal_lattice;
-        Grid grid = make_grid(side, side, 128.0);
-        for (int r = 0; r < side; ++r) {
-            for (int c = 0; c < side; ++c) {
-                if (diagonal && r % 2 == 0 && c % 2 == 0)
-                    cell(grid, r, c) = std::floor(20 + 1.5 * (c / 2) + 0.7 * (r / 2) + 0.5);
-                if (!diagonal && (r + c) % 2 == 0)
-                    cell(grid, r, c) = std::floor(70 + 1.5 * ((r + c) / 2) + 0.7 * ((c - r) / 2) + 0.5);
-            }
+Grid ramp_grid(const Geometry& g, int side) {
+    const bool diagonal = g.lattice == &diagonal_lattice;
+    Grid grid = make_grid(side, side, 128.0);
+    for (int r = 0; r < side; ++r) {
+        for (int c = 0; c < side; ++c) {
+            if (diagonal && r % 2 == 0 && c % 2 == 0)
+                cell(grid, r, c) = std::floor(20 + 1.5 * (c / 2) + 0.7 * (r / 2) + 0.5);
+            if (!diagonal && (r + c) % 2 == 0)
+                cell(grid, r, c) = std::floor(70 + 1.5 * ((r + c) / 2) + 0.7 * ((c - r) / 2) + 0.5);
         }
+    }
+    return grid;
+}
+
+bool is_target(const Geometry& g, int r, int c) {
+    return g.lattice == &diagonal_lattice ? r % 2 == 1 && c % 2 == 1 : (r + c) % 2 == 1;
+}
+
+TEST(EstimatorOnRamp, RejectsExactlyTheWildBlocksADirectSolveAccepts) {
+    const int side = 128;
+    for (const Geometry& g : geometries) {
+        const Grid grid = ramp_grid(g, side);
 
         int wild = 0, accepted_count = 0;
         for (int r = 5; r <= side - 6; ++r) {
             for (int c = 5; c <= side - 6; ++c) {
-                if (diagonal ? (r % 2 == 0 || c % 2 == 0) : (r + c) % 2 == 0) continue;
+                if (!is_target(g, r, c)) continue;
                 const double* window = window_of(grid, r, c);
 
                 bool direct_accepts = false;
@@ -495,6 +504,59 @@ TEST(EstimatorOnRamp, RejectsExactlyTheWildBlocksADirectSolveAccepts) {
         }
         EXPECT_GT(wild, 50) << g.name;
         EXPECT_GT(accepted_count, 1000) << g.name;
+    }
+}
+
+// A batch gives each target what a call of its own gives: the same
+// acceptance and the same bits in the nine elements a pass keeps.  Whole rows
+// go in at once, so that batches are full, partial, and mix accepted,
+// rejected and wild targets (the ramp has many); the textured grid mixes
+// flat patches, edges and noise.
+TEST(EstimateBatch, GivesEachTargetWhatItsOwnCallGives) {
+    const int side = 96;
+    std::mt19937_64 gen(55);
+    for (const Geometry& g : geometries) {
+        Grid textured = make_grid(side, side, 0.0);
+        for (int r = 0; r < side; ++r)
+            for (int c = 0; c < side; ++c) {
+                const bool flat = (r / 16 + c / 16) % 3 == 0;
+                const double wave = 128 + 90 * std::sin(0.4 * c + 0.25 * r);
+                cell(textured, r, c) = flat ? 77.0 : (r + 2 * c < 150 ? std::round(wave) : random_pixel(gen));
+            }
+        const Grid ramp = ramp_grid(g, side);
+        int accepted_count = 0, rejected_count = 0;
+        const Grid* grids[] = {&textured, &ramp};
+        for (const Grid* grid : grids) {
+            for (int r = 5; r <= side - 6; ++r) {
+                std::vector<const double*> windows;
+                std::vector<int> columns;
+                for (int c = 5; c <= side - 6; ++c) {
+                    if (!is_target(g, r, c)) continue;
+                    windows.push_back(window_of(*grid, r, c));
+                    columns.push_back(c);
+                }
+                const std::size_t count = windows.size();
+                std::vector<int> accepted(count);
+                std::vector<double> blocks(count * block_size);
+                estimate_batch(*g.lattice, windows.data(), static_cast<int>(count), grid->cols,
+                               accepted.data(), reinterpret_cast<double(*)[block_size]>(blocks.data()));
+                for (std::size_t t = 0; t < count; ++t) {
+                    const Outcome own = run(g, *grid, r, columns[t]);
+                    ASSERT_EQ(accepted[t], own.accepted) << g.name << " at " << r << ", " << columns[t];
+                    if (!own.accepted) {
+                        ++rejected_count;
+                        continue;
+                    }
+                    ++accepted_count;
+                    const double* block = &blocks[t * block_size];
+                    for (int e : {6, 7, 8, 11, 12, 13, 16, 17, 18})
+                        ASSERT_EQ(std::memcmp(&block[e], &own.block[e], sizeof(double)), 0)
+                            << g.name << " at " << r << ", " << columns[t] << ", element " << e;
+                }
+            }
+        }
+        EXPECT_GT(accepted_count, 500) << g.name;
+        EXPECT_GT(rejected_count, 300) << g.name;
     }
 }
 

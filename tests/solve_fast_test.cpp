@@ -1,6 +1,8 @@
-// The fast solver against the reference, bit for bit, on every kind of
+// The fast solvers against the reference, bit for bit, on every kind of
 // system: those the estimators build, and singular, rank-deficient,
-// tied-pivot, near-singular and non-finite ones.
+// tied-pivot, near-singular and non-finite ones.  Every system goes through
+// the one-system solver, and those the lane solver takes (no -0.0, infinity
+// or NaN in the matrix) through the lane solver too, eight at a time.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +14,7 @@
 #include "interp/estimator.h"
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
+#include "linalg/solve_lanes.h"
 
 namespace {
 
@@ -62,9 +65,72 @@ std::vector<double> random_window(std::mt19937_64& gen, int kind) {
     return window;
 }
 
+// Systems for the lane solver, solved eight at a time as they come (in
+// submission order, so that every batch mixes kinds), each settled lane
+// checked against the reference: its last diagonal entry must be 1.0 and
+// its finished rows of b the same bits.
+struct LaneBatches {
+    int n;
+    int bandwidth;
+    std::uint32_t finished_rows;
+    std::vector<std::vector<double>> a, b;
+    int solved = 0;
+    int settled = 0;
+
+    // Takes the system if it meets the lane solver's terms: finite, no
+    // -0.0, zero outside the band.
+    void add(const std::vector<double>& matrix, const std::vector<double>& rhs) {
+        for (int i = 0; i < n; ++i)
+            for (int k = 0; k < n; ++k) {
+                const double v = matrix[static_cast<std::size_t>(i * n + k)];
+                if (!std::isfinite(v) || (v == 0.0 && std::signbit(v))) return;
+                if (v != 0.0 && (i - k > bandwidth || k - i > bandwidth)) return;
+            }
+        a.push_back(matrix);
+        b.push_back(rhs);
+        if (a.size() == solve_lanes) solve_batch();
+    }
+
+    void solve_batch() {
+        const std::size_t size = static_cast<std::size_t>(n);
+        static lane_vector lane_a[25 * 25], lane_b[25];
+        for (std::size_t i = 0; i < size * size; ++i) lane_a[i] = lane_vector{};
+        for (std::size_t l = 0; l < a.size(); ++l) {
+            for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[l][i];
+            for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[l][i];
+        }
+        for (std::size_t l = a.size(); l < solve_lanes; ++l)  // empty lanes: I x = 0
+            for (std::size_t i = 0; i < size; ++i) lane_a[i * size + i][l] = 1.0;
+        const std::uint32_t lanes = solve_banded_lanes(n, bandwidth, lane_b, lane_a, finished_rows);
+        for (std::size_t l = 0; l < a.size(); ++l) {
+            ++solved;
+            if (!(lanes >> l & 1u)) continue;
+            ++settled;
+            std::vector<double> ref_a = a[l], ref_b = b[l];
+            solve_linear_system_reference(n, ref_b.data(), ref_a.data());
+            EXPECT_EQ(ref_a[size * size - 1], 1.0) << "a settled lane whose system is singular";
+            for (std::size_t i = 0; i < size; ++i) {
+                if (!(finished_rows >> i & 1u)) continue;
+                ASSERT_TRUE(same_value_bits(lane_b[i][l], ref_b[i]))
+                    << "lane solve, system " << solved << " row " << i << ": " << lane_b[i][l] << " vs " << ref_b[i];
+            }
+        }
+        a.clear();
+        b.clear();
+    }
+
+    ~LaneBatches() {
+        if (!a.empty()) solve_batch();
+    }
+};
+
+// The rows the estimators keep: the inner 3 x 3 of the block.
+constexpr std::uint32_t inner_rows = (7u << 6) | (7u << 11) | (7u << 16);
+
 TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
     std::mt19937_64 gen(31337);
     int blocks = 0;
+    LaneBatches lanes{block_size, block_bandwidth, inner_rows, {}, {}};
     for (int trial = 0; trial < 12000; ++trial) {
         const Lattice& lattice = trial % 2 ? axial_lattice : diagonal_lattice;
         const std::vector<double> window = random_window(gen, trial % 4);
@@ -73,10 +139,14 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
         solve_linear_system_reference(model_order, model_vector, model_matrix);
         if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
         assemble_block_system(lattice, window.data(), 11);
+        lanes.add(std::vector<double>(block_matrix, block_matrix + block_size * block_size),
+                  std::vector<double>(block_vector, block_vector + block_size));
         ASSERT_TRUE(same_bits(block_size, block_vector, block_matrix)) << "block system " << trial;
         ++blocks;
     }
     EXPECT_GT(blocks, 6000);
+    lanes.solve_batch();
+    EXPECT_GT(lanes.settled, lanes.solved * 99 / 100);
 }
 
 // Banded systems like the block systems, with random signs, so that negative
@@ -84,24 +154,42 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
 TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
     std::mt19937_64 gen(4242);
     const int bands[] = {0, 1, 4, 5, 6};
+    LaneBatches lanes{25, 6, inner_rows, {}, {}};
+    LaneBatches all_rows{25, 6, ~0u, {}, {}};
     for (int trial = 0; trial < 20000; ++trial) {
         const int n = trial % 3 == 0 ? 4 : 25;
         std::vector<double> a(n * n, 0.0), b(n);
         for (int i = 0; i < n; ++i) {
             for (int band : bands) {
                 if (i + band >= n) continue;
-                const double v = trial % 5 == 0 ? std::round(uniform(gen, -3, 3)) : uniform(gen, -2, 2);
+                // (+ 0.0 turns a rounded -0.0 into +0.0)
+                const double v = trial % 5 == 0 ? std::round(uniform(gen, -3, 3)) + 0.0 : uniform(gen, -2, 2);
                 a[i * n + i + band] = v;
                 a[(i + band) * n + i] = (trial % 7 == 0) ? uniform(gen, -2, 2) : v;
             }
             b[i] = uniform(gen, -300, 300);
         }
+        // Zero right-hand sides make zero solutions, whose signs tell
+        // whether every -0.0 of the elimination was kept.
+        if (trial % 10 == 3 || trial % 10 == 4) b.assign(b.size(), 0.0);
+        if (trial % 10 == 7 || trial % 10 == 8)
+            for (int i = 0; i < n; i += 2) b[i] = 0.0;
+        if (n == 25) (trial % 2 ? lanes : all_rows).add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
     }
+    lanes.solve_batch();
+    all_rows.solve_batch();
+    // Nearly every one of these systems meets negative pivots and row
+    // exchanges; the lane solver must take them in its stride.
+    EXPECT_GT(lanes.settled, lanes.solved * 9 / 10);
+    EXPECT_GT(all_rows.settled, all_rows.solved * 9 / 10);
 }
 
 TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
     std::mt19937_64 gen(777);
+    std::vector<LaneBatches> lanes;  // one per size, dense
+    lanes.reserve(25);
+    for (int n = 1; n <= 25; ++n) lanes.push_back({n, n - 1, ~0u, {}, {}});
     for (int trial = 0; trial < 6000; ++trial) {
         const int n = 1 + static_cast<int>(gen() % 25);
         const int rank = static_cast<int>(gen() % (n + 1));
@@ -114,7 +202,8 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
             for (int k = 0; k < n; ++k)
                 for (int m = 0; m < rank; ++m) a[i * n + k] += bm[i * rank + m] * cm[m * n + k];
         if (trial % 3 == 1) a[gen() % (n * n)] += 1e-15;  // near-singular
-        for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5));
+        for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5)) + 0.0;
+        lanes[static_cast<std::size_t>(n - 1)].add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial << " n " << n << " rank " << rank;
     }
 }
@@ -124,6 +213,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double specials[] = {-0.0, inf, -inf, nan, 4.9e-324, -1e-310, 1e300, -1e300, 1e-300};
     std::mt19937_64 gen(99);
+    LaneBatches lanes{25, 6, inner_rows, {}, {}};
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(n * n, 0.0), b(n);
@@ -139,6 +229,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
             else
                 a[gen() % (n * n)] = v;
         }
+        if (n == 25) lanes.add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
     }
 }
@@ -147,20 +238,64 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
 // to infinity or underflow to (signed) zero in the middle of the elimination.
 TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
     std::mt19937_64 gen(2718);
+    LaneBatches lanes{25, 6, ~0u, {}, {}};
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(n * n, 0.0), b(n), row_scale(n), col_scale(n);
         for (int i = 0; i < n; ++i) {
             row_scale[i] = std::pow(10.0, std::round(uniform(gen, -300, 300)));
             col_scale[i] = std::pow(10.0, std::round(uniform(gen, -20, 20)));
+            if (trial % 4 == 1) {  // finite entries that overflow mid-way
+                row_scale[i] = std::pow(10.0, std::round(uniform(gen, -300, 290)));
+                col_scale[i] = std::pow(10.0, std::round(uniform(gen, -15, 15)));
+            }
         }
         for (int i = 0; i < n; ++i) {
             for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k)
                 a[i * n + k] = uniform(gen, -2, 2) * row_scale[i] * col_scale[k];
             b[i] = uniform(gen, -10, 10) * row_scale[i];
         }
+        if (n == 25) lanes.add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
     }
+}
+
+// Small sparse systems of small integers: columns without pivots, exact
+// cancellations and the signed zeros of negative pivots at every turn, in
+// sizes and bands other than the block systems'.  Zero solutions keep the
+// signs of the zeros they were built from.  Some entries are huge or tiny,
+// so that values overflow and quotients underflow on the way, and some
+// right-hand sides hold -0.0.
+TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
+    std::mt19937_64 gen(8086);
+    int solved = 0, settled = 0;
+    for (int n = 4; n <= 12; ++n) {
+        for (int bandwidth = 1; bandwidth <= 3; ++bandwidth) {
+            LaneBatches lanes{n, bandwidth, n % 2 ? ~0u : 0x5555u, {}, {}};
+            for (int trial = 0; trial < 4000; ++trial) {
+                std::vector<double> a(static_cast<std::size_t>(n * n), 0.0), b(static_cast<std::size_t>(n), 0.0);
+                const double scales[] = {1.0, 1.0, 1e300, 1e-300, 1e160};
+                const int kind = trial % 4;
+                const auto small_integer = [&gen](int spread) {
+                    return static_cast<double>(static_cast<int>(gen() % static_cast<unsigned>(2 * spread + 1)) - spread);
+                };
+                for (int i = 0; i < n; ++i)
+                    for (int k = i > bandwidth ? i - bandwidth : 0; k < n && k <= i + bandwidth; ++k)
+                        if (gen() % 3 != 0)
+                            a[static_cast<std::size_t>(i * n + k)] =
+                                small_integer(2) * (kind == 0 ? scales[gen() % 5] : 1.0);
+                for (double& v : b) {
+                    if (gen() % 2) v = small_integer(1) * (kind == 0 ? scales[gen() % 5] : 1.0);
+                    if (kind == 1 && gen() % 4 == 0) v = -0.0;
+                }
+                lanes.add(a, b);
+            }
+            lanes.solve_batch();
+            solved += lanes.solved;
+            settled += lanes.settled;
+        }
+    }
+    EXPECT_GT(settled, solved / 5);  // most of the rest are singular
 }
 
 }  // namespace

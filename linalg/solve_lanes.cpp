@@ -1,0 +1,205 @@
+// Gauss-Jordan elimination with partial pivoting on eight systems at once.
+//
+// Every lane carries out the reference's operations on its own system, each
+// multiplication, subtraction and division rounded on its own, so a lane's
+// bits are those of a one-system solve.  The lanes share the loop structure:
+// the column being cleared, the rows updated and the columns each update
+// covers (the widest any lane needs).  That is exact for the reasons the
+// banded solver gives (linalg/solve.cpp): x - f * 0 is x for a finite f and
+// any x but -0.0, so an update may cover columns where a lane's pivot row
+// holds zeros, rows whose entry in the column is zero may be updated or
+// not, and so may columns past the pivot row's end.  The pivot search and
+// the row exchange differ between lanes and are selections.
+//
+// -0.0 enters the matrix only through a pivot row's division (a negative
+// pivot turns its zeros into -0.0, a quotient may underflow to -0.0), and
+// only pivot rows that have taken their pivot hold it; such rows are
+// divided and updated to their very end, with every operation.  An
+// update never makes a -0.0 of a value that was not one.
+//
+// The row taking column j's pivot is row j in every lane: a lane whose
+// column has no pivot would fall behind the others, so it is left
+// unsettled, like a lane whose right-hand side holds a -0.0 to begin with,
+// or that meets an infinity or a NaN in a pivot, a quotient or a factor.
+#include "linalg/solve_lanes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+// The helpers below take and return vectors by value; they are always
+// inlined, so no vector ever crosses a call and the ABI note does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+
+typedef lane_vector lanes;
+typedef std::int64_t lane_words __attribute__((vector_size(solve_lanes * sizeof(std::int64_t))));
+
+constexpr std::size_t lane_count = solve_lanes;
+constexpr std::size_t max_size = 32;  // the row mask has 32 bits
+constexpr double largest_finite = std::numeric_limits<double>::max();
+constexpr std::int64_t sign_bit = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t exponent_bits = 0x7ff0000000000000LL;
+
+__attribute__((always_inline)) inline lane_words bits_of(lanes v) {
+    lane_words bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+__attribute__((always_inline)) inline lanes magnitude(lanes v) {
+    const lane_words bits = bits_of(v) & ~sign_bit;
+    lanes m;
+    std::memcpy(&m, &bits, sizeof m);
+    return m;
+}
+
+// All ones in the lanes whose value is infinite or NaN.
+__attribute__((always_inline)) inline lane_words not_finite(lanes v) {
+    return (bits_of(v) & exponent_bits) == exponent_bits;
+}
+
+// All ones in the lanes whose value is -0.0, infinite or NaN.
+__attribute__((always_inline)) inline lane_words not_plain(lanes v) {
+    return (bits_of(v) == sign_bit) | not_finite(v);
+}
+
+__attribute__((always_inline)) inline bool any_lane(lane_words m) {
+    std::int64_t any = 0;
+    for (std::size_t l = 0; l < lane_count; ++l) any |= m[l];
+    return any != 0;
+}
+
+__attribute__((always_inline)) inline std::uint32_t lanes_without(lane_words bad) {
+    std::uint32_t settled = 0;
+    for (std::size_t l = 0; l < lane_count; ++l)
+        if (bad[l] == 0) settled |= 1u << l;
+    return settled;
+}
+
+// N and BANDWIDTH fixed at compile time for the estimators' systems, or 0
+// for sizes known only at run time.
+template <std::size_t N, std::size_t BANDWIDTH>
+__attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
+    std::size_t n_runtime, std::size_t bandwidth_runtime, lanes* b, lanes* a,
+    std::uint32_t finished_rows) {
+    const std::size_t n = N ? N : n_runtime;
+    const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
+
+    lane_words bad = {};
+    for (std::size_t i = 0; i < n; ++i) bad |= not_plain(b[i]);
+
+    // end_of[i]: in every lane, row i is +0.0 from this column on, unless
+    // the row has taken its pivot and holds_negative_zero[i] is set.
+    std::size_t end_of[max_size];
+    bool holds_negative_zero[max_size];
+    for (std::size_t i = 0; i < n; ++i) {
+        end_of[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
+        holds_negative_zero[i] = false;
+    }
+
+    for (std::size_t j = 0; j < n; ++j) {
+        // Rows past reach are +0.0 in column j: none had an entry there in
+        // the band, and the elimination fills a row only to the right of a
+        // column it already had.
+        const std::size_t reach = j + bandwidth < n - 1 ? j + bandwidth : n - 1;
+
+        // The first entry of largest magnitude from row j down.
+        lanes p = a[j * n + j];
+        lanes largest = magnitude(p);
+        lane_words pivot_row_of = lane_words{} + static_cast<std::int64_t>(j);
+        for (std::size_t k = j + 1; k <= reach; ++k) {
+            const lanes candidate = a[k * n + j];
+            const lanes size = magnitude(candidate);
+            const lane_words greater = size > largest;
+            p = greater ? candidate : p;
+            largest = greater ? size : largest;
+            pivot_row_of = greater ? lane_words{} + static_cast<std::int64_t>(k) : pivot_row_of;
+        }
+        bad |= ~((largest > 0.0) & (largest <= largest_finite));
+
+        // Each lane exchanges row j with its own pivot row, if another.
+        if (any_lane(pivot_row_of != static_cast<std::int64_t>(j))) {
+            for (std::size_t k = j + 1; k <= reach; ++k) {
+                const lane_words exchange = pivot_row_of == static_cast<std::int64_t>(k);
+                if (!any_lane(exchange)) continue;
+                const std::size_t end = end_of[j] > end_of[k] ? end_of[j] : end_of[k];
+                for (std::size_t c = j; c < end; ++c) {
+                    const lanes x = a[j * n + c], y = a[k * n + c];
+                    a[j * n + c] = exchange ? y : x;
+                    a[k * n + c] = exchange ? x : y;
+                }
+                const lanes x = b[j], y = b[k];
+                b[j] = exchange ? y : x;
+                b[k] = exchange ? x : y;
+                end_of[j] = end_of[k] = end;
+            }
+        }
+
+        // Normalise the pivot row.  Column j itself would become 1.0 and
+        // is never read again.  A negative pivot turns the row's zeros into
+        // -0.0, so the row is then divided to its end and marked.
+        const std::size_t end = end_of[j];
+        lanes* pivot_row = a + j * n;
+        lane_words negative_zero = {};
+        for (std::size_t c = j + 1; c < end; ++c) {
+            pivot_row[c] = pivot_row[c] / p;
+            bad |= not_finite(pivot_row[c]);
+            negative_zero |= bits_of(pivot_row[c]) == sign_bit;
+        }
+        const bool negative = any_lane(p < 0.0);
+        if (negative)
+            for (std::size_t c = end; c < n; ++c) pivot_row[c] = pivot_row[c] / p;
+        holds_negative_zero[j] = negative || any_lane(negative_zero);
+        b[j] = b[j] / p;
+        bad |= not_finite(b[j]);
+        const lanes b_j = b[j];
+
+        // Clears column j from row i (its entry there would become 0.0 and
+        // is never read again).  A row that may hold -0.0 is updated to its
+        // end: -0.0 - f * 0 is +0.0 when f is negative.
+        const auto clear = [&](std::size_t i) {
+            lanes* row = a + i * n;
+            const lanes f = row[j];
+            bad |= not_finite(f);
+            const std::size_t to = holds_negative_zero[i] ? n : end;
+            for (std::size_t c = j + 1; c < to; ++c) row[c] = row[c] - f * pivot_row[c];
+            b[i] = b[i] - f * b_j;
+            if (end_of[i] < to) end_of[i] = to;
+        };
+        // The rows below within reach, then those above whose result is
+        // wanted: the others above have taken their pivots and nothing
+        // reads them again.
+        for (std::size_t i = j + 1; i <= reach; ++i) clear(i);
+        std::uint32_t above = j < 32 ? finished_rows & ((1u << j) - 1u) : finished_rows;
+        while (above) {
+            clear(static_cast<std::size_t>(__builtin_ctz(above)));
+            above &= above - 1u;
+        }
+    }
+    return lanes_without(bad);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+std::uint32_t solve_block_lanes(lanes* b, lanes* a, std::uint32_t finished_rows) {
+    return solve_lanes_banded<25, 6>(25, 6, b, a, finished_rows);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+std::uint32_t solve_any_lanes(std::size_t n, std::size_t bandwidth, lanes* b, lanes* a,
+                              std::uint32_t finished_rows) {
+    return solve_lanes_banded<0, 0>(n, bandwidth, b, a, finished_rows);
+}
+
+}  // namespace
+
+std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vector* a,
+                                 std::uint32_t finished_rows) {
+    if (n <= 0 || n > static_cast<int>(max_size) || bandwidth < 0) return 0;
+    if (n == 25 && bandwidth == 6) return solve_block_lanes(b, a, finished_rows);
+    const std::size_t size = static_cast<std::size_t>(n);
+    const std::size_t band = static_cast<std::size_t>(bandwidth) < size ? static_cast<std::size_t>(bandwidth) : size - 1;
+    return solve_any_lanes(size, band, b, a, finished_rows);
+}
