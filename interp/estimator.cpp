@@ -98,29 +98,65 @@ void assemble_block_vector(const double (&a)[model_order], const double* window,
     for (int i = 0; i < block_size; ++i) out[i] = vector[i];
 }
 
-// The block system's matrix I + CᵀC: the training pixels' terms in training
-// order, then the 1.0 on the diagonal.  It depends on the coefficients
-// alone, and the products a_k a_l are the same for every training pixel, so
-// they are formed once.  Value is double, or a lane vector for systems
-// solved side by side.
-template <typename Value>
-void assemble_block_matrix(const Value (&a)[model_order], Value* matrix) {
-    Value product[model_order][model_order];
-    for (int k = 0; k < model_order; ++k)
-        for (int l = 0; l < model_order; ++l) product[k][l] = a[k] * a[l];
+// The terms of the block matrix I + CᵀC: entry (i, k) adds a_m a_l for each
+// training pixel that has neighbour m at block position i and neighbour l
+// at block position k, in training order.  Within the band |i - k| <= 6
+// every entry is such a sum (distances 2 and 3 have no terms); outside it
+// there are none.
+struct EntryTerms {
+    int count;
+    int product[training_count];  // m * model_order + l
+};
 
-    for (int i = 0; i < block_size * block_size; ++i) matrix[i] = Value{};
-    for (int q = 0; q < training_side; ++q) {
+struct BlockMatrixTerms {
+    EntryTerms entry[block_size * block_size];
+};
+
+constexpr BlockMatrixTerms block_matrix_terms() {
+    BlockMatrixTerms terms{};
+    for (int q = 0; q < training_side; ++q)
         for (int s = 0; s < training_side; ++s) {
             const int u = training_block_base(q, s);
-            for (int k = 0; k < model_order; ++k) {
-                const int row = u + block_neighbour_step[k];
-                for (int l = 0; l < model_order; ++l)
-                    matrix[row * block_size + u + block_neighbour_step[l]] += product[k][l];
-            }
+            for (int m = 0; m < model_order; ++m)
+                for (int l = 0; l < model_order; ++l) {
+                    EntryTerms& e = terms.entry[(u + block_neighbour_step[m]) * block_size + u + block_neighbour_step[l]];
+                    e.product[e.count++] = m * model_order + l;
+                }
+        }
+    return terms;
+}
+
+constexpr BlockMatrixTerms block_terms = block_matrix_terms();
+
+// Writes the entries of I + CᵀC within the band, each summed from 0.0 in
+// training order with the 1.0 of the diagonal added last, and leaves the
+// others as they are.  It depends on the coefficients alone, and the
+// products a_m a_l are the same for every training pixel, so they are formed
+// once.  Value is double, or a lane vector for systems solved side by side.
+template <typename Value>
+__attribute__((always_inline)) inline void assemble_block_band(const Value (&a)[model_order],
+                                                               Value* matrix) {
+    Value product[model_order * model_order];
+    for (int m = 0; m < model_order; ++m)
+        for (int l = 0; l < model_order; ++l) product[m * model_order + l] = a[m] * a[l];
+
+    for (int i = 0; i < block_size; ++i) {
+        const int first = i > block_bandwidth ? i - block_bandwidth : 0;
+        const int last = i + block_bandwidth < block_size ? i + block_bandwidth : block_size - 1;
+        for (int k = first; k <= last; ++k) {
+            const EntryTerms& terms = block_terms.entry[i * block_size + k];
+            Value sum = Value{};
+            for (int t = 0; t < terms.count; ++t) sum += product[terms.product[t]];
+            if (k == i) sum += 1.0;
+            matrix[i * block_size + k] = sum;
         }
     }
-    for (int i = 0; i < block_size; ++i) matrix[i * block_size + i] += 1.0;
+}
+
+// The lane version, compiled for each processor's vector width.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void assemble_lane_band(const lane_vector (&a)[model_order], lane_vector* matrix) {
+    assemble_block_band(a, matrix);
 }
 
 template <const Lattice& L>
@@ -128,7 +164,8 @@ void assemble_block(const double* window, int stride) {
     const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
                                    model_vector[3]};
     assemble_block_vector<L>(a, window, stride, block_vector);
-    assemble_block_matrix(a, block_matrix);
+    for (double& entry : block_matrix) entry = 0.0;
+    assemble_block_band(a, block_matrix);
 }
 
 }  // namespace
@@ -236,7 +273,7 @@ void estimate_batch_on(const double* const windows[], int count, int stride, int
     }
     if (lanes_used == 0) return;
 
-    assemble_block_matrix(coefficient, batch_matrix);
+    assemble_lane_band(coefficient, batch_matrix);
     const std::uint32_t settled = solve_banded_lanes(block_size, block_bandwidth, batch_vector,
                                                      batch_matrix, fused_elements_mask(L));
     for (int lane = 0; lane < lanes_used; ++lane) {

@@ -28,8 +28,8 @@
 #include <cstring>
 #include <limits>
 
-// The helpers below take and return vectors by value; they are always
-// inlined, so no vector ever crosses a call and the ABI note does not apply.
+// The helpers below return vectors by value; they are always inlined, so no
+// vector ever crosses a call and the ABI warning does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
@@ -43,13 +43,13 @@ constexpr double largest_finite = std::numeric_limits<double>::max();
 constexpr std::int64_t sign_bit = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t exponent_bits = 0x7ff0000000000000LL;
 
-__attribute__((always_inline)) inline lane_words bits_of(lanes v) {
+__attribute__((always_inline)) inline lane_words bits_of(const lanes& v) {
     lane_words bits;
     std::memcpy(&bits, &v, sizeof bits);
     return bits;
 }
 
-__attribute__((always_inline)) inline lanes magnitude(lanes v) {
+__attribute__((always_inline)) inline lanes magnitude(const lanes& v) {
     const lane_words bits = bits_of(v) & ~sign_bit;
     lanes m;
     std::memcpy(&m, &bits, sizeof m);
@@ -57,22 +57,22 @@ __attribute__((always_inline)) inline lanes magnitude(lanes v) {
 }
 
 // All ones in the lanes whose value is infinite or NaN.
-__attribute__((always_inline)) inline lane_words not_finite(lanes v) {
+__attribute__((always_inline)) inline lane_words not_finite(const lanes& v) {
     return (bits_of(v) & exponent_bits) == exponent_bits;
 }
 
 // All ones in the lanes whose value is -0.0, infinite or NaN.
-__attribute__((always_inline)) inline lane_words not_plain(lanes v) {
+__attribute__((always_inline)) inline lane_words not_plain(const lanes& v) {
     return (bits_of(v) == sign_bit) | not_finite(v);
 }
 
-__attribute__((always_inline)) inline bool any_lane(lane_words m) {
+__attribute__((always_inline)) inline bool any_lane(const lane_words& m) {
     std::int64_t any = 0;
     for (std::size_t l = 0; l < lane_count; ++l) any |= m[l];
     return any != 0;
 }
 
-__attribute__((always_inline)) inline std::uint32_t lanes_without(lane_words bad) {
+__attribute__((always_inline)) inline std::uint32_t lanes_without(const lane_words& bad) {
     std::uint32_t settled = 0;
     for (std::size_t l = 0; l < lane_count; ++l)
         if (bad[l] == 0) settled |= 1u << l;
@@ -91,14 +91,19 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
     lane_words bad = {};
     for (std::size_t i = 0; i < n; ++i) bad |= not_plain(b[i]);
 
-    // end_of[i]: in every lane, row i is +0.0 from this column on, unless
-    // the row has taken its pivot and holds_negative_zero[i] is set.
-    std::size_t end_of[max_size];
+    // Row i holds its entries up to stored_to[i] and +0.0 in every lane from
+    // there on, which is never read: a row is stored only as far as it has
+    // been filled, and the caller need not clear what lies outside the band.
+    std::size_t stored_to[max_size];
     bool holds_negative_zero[max_size];
     for (std::size_t i = 0; i < n; ++i) {
-        end_of[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
+        stored_to[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
         holds_negative_zero[i] = false;
     }
+    const lanes zero = {};
+    const auto entry = [a, n, &stored_to, &zero](std::size_t i, std::size_t c) -> const lanes& {
+        return c < stored_to[i] ? a[i * n + c] : zero;
+    };
 
     for (std::size_t j = 0; j < n; ++j) {
         // Rows past reach are +0.0 in column j: none had an entry there in
@@ -125,23 +130,23 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
             for (std::size_t k = j + 1; k <= reach; ++k) {
                 const lane_words exchange = pivot_row_of == static_cast<std::int64_t>(k);
                 if (!any_lane(exchange)) continue;
-                const std::size_t end = end_of[j] > end_of[k] ? end_of[j] : end_of[k];
-                for (std::size_t c = j; c < end; ++c) {
-                    const lanes x = a[j * n + c], y = a[k * n + c];
+                const std::size_t to = stored_to[j] > stored_to[k] ? stored_to[j] : stored_to[k];
+                for (std::size_t c = j; c < to; ++c) {
+                    const lanes x = entry(j, c), y = entry(k, c);
                     a[j * n + c] = exchange ? y : x;
                     a[k * n + c] = exchange ? x : y;
                 }
                 const lanes x = b[j], y = b[k];
                 b[j] = exchange ? y : x;
                 b[k] = exchange ? x : y;
-                end_of[j] = end_of[k] = end;
+                stored_to[j] = stored_to[k] = to;
             }
         }
 
         // Normalise the pivot row.  Column j itself would become 1.0 and
         // is never read again.  A negative pivot turns the row's zeros into
         // -0.0, so the row is then divided to its end and marked.
-        const std::size_t end = end_of[j];
+        const std::size_t end = stored_to[j];
         lanes* pivot_row = a + j * n;
         lane_words negative_zero = {};
         for (std::size_t c = j + 1; c < end; ++c) {
@@ -150,24 +155,31 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
             negative_zero |= bits_of(pivot_row[c]) == sign_bit;
         }
         const bool negative = any_lane(p < 0.0);
-        if (negative)
-            for (std::size_t c = end; c < n; ++c) pivot_row[c] = pivot_row[c] / p;
+        if (negative) {
+            for (std::size_t c = end; c < n; ++c) pivot_row[c] = zero / p;
+            stored_to[j] = n;
+        }
         holds_negative_zero[j] = negative || any_lane(negative_zero);
         b[j] = b[j] / p;
         bad |= not_finite(b[j]);
         const lanes b_j = b[j];
 
         // Clears column j from row i (its entry there would become 0.0 and
-        // is never read again).  A row that may hold -0.0 is updated to its
-        // end: -0.0 - f * 0 is +0.0 when f is negative.
+        // is never read again).  Past the pivot row's end the updates change
+        // nothing, except in a row that may hold -0.0, which is updated to
+        // its end: -0.0 - f * 0 is +0.0 when f is negative.
         const auto clear = [&](std::size_t i) {
             lanes* row = a + i * n;
-            const lanes f = row[j];
+            const lanes f = entry(i, j);
             bad |= not_finite(f);
             const std::size_t to = holds_negative_zero[i] ? n : end;
-            for (std::size_t c = j + 1; c < to; ++c) row[c] = row[c] - f * pivot_row[c];
+            std::size_t both_stored = stored_to[i] < stored_to[j] ? stored_to[i] : stored_to[j];
+            if (both_stored > to) both_stored = to;
+            std::size_t c = j + 1;
+            for (; c < both_stored; ++c) row[c] = row[c] - f * pivot_row[c];
+            for (; c < to; ++c) row[c] = entry(i, c) - f * entry(j, c);
+            if (stored_to[i] < to) stored_to[i] = to;
             b[i] = b[i] - f * b_j;
-            if (end_of[i] < to) end_of[i] = to;
         };
         // The rows below within reach, then those above whose result is
         // wanted: the others above have taken their pivots and nothing

@@ -93,10 +93,17 @@ struct LaneBatches {
 
     void solve_batch() {
         const std::size_t size = static_cast<std::size_t>(n);
+        // Entries outside the band are never read: they hold NaN here.
         static lane_vector lane_a[25 * 25], lane_b[25];
-        for (std::size_t i = 0; i < size * size; ++i) lane_a[i] = lane_vector{};
+        for (std::size_t i = 0; i < size; ++i)
+            for (std::size_t k = 0; k < size; ++k) {
+                const std::size_t distance = i > k ? i - k : k - i;
+                lane_a[i * size + k] = lane_vector{} + (distance > static_cast<std::size_t>(bandwidth) ? std::nan("") : 0.0);
+            }
+        for (std::size_t i = 0; i < size; ++i) lane_b[i] = lane_vector{};
         for (std::size_t l = 0; l < a.size(); ++l) {
-            for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[l][i];
+            for (std::size_t i = 0; i < size * size; ++i)
+                if (lane_a[i][l] == 0.0) lane_a[i][l] = a[l][i];
             for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[l][i];
         }
         for (std::size_t l = a.size(); l < solve_lanes; ++l)  // empty lanes: I x = 0
