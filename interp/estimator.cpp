@@ -244,15 +244,44 @@ void estimate_alone(const Lattice& lattice, const double* window, int stride, in
         for (int i = 0; i < block_size; ++i) block[i] = block_vector[i];
 }
 
-template <const Lattice& L>
-void estimate_batch_on(const double* const windows[], int count, int stride, int accepted[],
-                       double blocks[][block_size]) {
-    // Lanes left empty solve I x = 0.
-    lane_vector coefficient[model_order] = {};
-    for (lane_vector& element : batch_vector) element = lane_vector{};
+// Targets whose model fit is regular wait here for the block stage, one in
+// each lane, with their coefficients.  The block systems' right-hand sides
+// are in batch_vector.
+struct BlockBatch {
+    lane_vector coefficient[model_order];
     int target_of_lane[solve_lanes];
-    int lanes_used = 0;
+    int lanes_used;
+};
 
+// Solves the block systems of a batch side by side and hands each target
+// its block.  Lanes left empty solve I x = 0.
+template <const Lattice& L>
+void finish_block_batch(BlockBatch& batch, const double* const windows[], int stride,
+                        int accepted[], double blocks[][block_size]) {
+    for (int lane = batch.lanes_used; lane < solve_lanes; ++lane) {
+        for (lane_vector& a : batch.coefficient) a[lane] = 0.0;
+        for (lane_vector& element : batch_vector) element[lane] = 0.0;
+    }
+    assemble_lane_band(batch.coefficient, batch_matrix);
+    const std::uint32_t settled = solve_banded_lanes(block_size, block_bandwidth, batch_vector,
+                                                     batch_matrix, fused_elements_mask(L));
+    for (int lane = 0; lane < batch.lanes_used; ++lane) {
+        const int t = batch.target_of_lane[lane];
+        if (!(settled >> lane & 1u)) {
+            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+            continue;
+        }
+        // Every column found a pivot: the last diagonal entry is 1.0.
+        for (int i = 0; i < block_size; ++i) blocks[t][i] = batch_vector[i][lane];
+        accepted[t] = block_is_plausible(L, blocks[t]) ? 1 : 0;
+    }
+    batch.lanes_used = 0;
+}
+
+template <const Lattice& L>
+void estimate_targets(const double* const windows[], int count, int stride, int accepted[],
+                      double blocks[][block_size]) {
+    BlockBatch batch = {};
     for (int t = 0; t < count; ++t) {
         accepted[t] = 0;
         assemble_model<L>(windows[t], stride);
@@ -262,43 +291,25 @@ void estimate_batch_on(const double* const windows[], int count, int stride, int
             estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
             continue;
         }
-        const int lane = lanes_used++;
-        target_of_lane[lane] = t;
+        const int lane = batch.lanes_used++;
+        batch.target_of_lane[lane] = t;
         const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
                                        model_vector[3]};
-        for (int k = 0; k < model_order; ++k) coefficient[k][lane] = a[k];
+        for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];
         double vector[block_size];
         assemble_block_vector<L>(a, windows[t], stride, vector);
         for (int i = 0; i < block_size; ++i) batch_vector[i][lane] = vector[i];
+        if (batch.lanes_used == solve_lanes) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
     }
-    if (lanes_used == 0) return;
-
-    assemble_lane_band(coefficient, batch_matrix);
-    const std::uint32_t settled = solve_banded_lanes(block_size, block_bandwidth, batch_vector,
-                                                     batch_matrix, fused_elements_mask(L));
-    for (int lane = 0; lane < lanes_used; ++lane) {
-        const int t = target_of_lane[lane];
-        if (!(settled >> lane & 1u)) {
-            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
-            continue;
-        }
-        // Every column found a pivot: the last diagonal entry is 1.0.
-        for (int i = 0; i < block_size; ++i) blocks[t][i] = batch_vector[i][lane];
-        accepted[t] = block_is_plausible(L, blocks[t]) ? 1 : 0;
-    }
+    if (batch.lanes_used > 0) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
 }
 
 }  // namespace
 
-static_assert(estimate_batch_size == solve_lanes, "a batch fills the solver's lanes");
-
 void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
                     int accepted[], double blocks[][block_size]) {
-    for (int first = 0; first < count; first += estimate_batch_size) {
-        const int size = count - first < estimate_batch_size ? count - first : estimate_batch_size;
-        if (&lattice == &diagonal_lattice)
-            estimate_batch_on<diagonal_lattice>(windows + first, size, stride, accepted + first, blocks + first);
-        else
-            estimate_batch_on<axial_lattice>(windows + first, size, stride, accepted + first, blocks + first);
-    }
+    if (&lattice == &diagonal_lattice)
+        estimate_targets<diagonal_lattice>(windows, count, stride, accepted, blocks);
+    else
+        estimate_targets<axial_lattice>(windows, count, stride, accepted, blocks);
 }

@@ -47,6 +47,9 @@ constexpr int finish_lag = window_radius + 1;
 // of the last fused row, enough to keep every thread busy while the store
 // stays small.
 constexpr int store_rows = 64;
+// Targets handed to the estimators at once: enough to fill most batches of
+// block systems with the targets whose fit is regular.
+constexpr int targets_per_call = 64;
 
 struct PassState {
     Pass pass;
@@ -58,12 +61,12 @@ struct PassState {
 
 void estimate_row(const PassState& s, int r) {
     const RowSpan columns = target_columns(s.pass, r, s.w2, s.h2);
-    const double* windows[estimate_batch_size];
-    int accepted[estimate_batch_size];
-    double blocks[estimate_batch_size][block_size];
-    for (int first = columns.first; first <= columns.last; first += 2 * estimate_batch_size) {
+    const double* windows[targets_per_call];
+    int accepted[targets_per_call];
+    double blocks[targets_per_call][block_size];
+    for (int first = columns.first; first <= columns.last; first += 2 * targets_per_call) {
         int count = 0;
-        for (int c = first; c <= columns.last && count < estimate_batch_size; c += 2)
+        for (int c = first; c <= columns.last && count < targets_per_call; c += 2)
             windows[count++] = s.grid + static_cast<std::ptrdiff_t>(r - window_radius) * s.w2 +
                                (c - window_radius);
         estimate_batch(*s.lattice, windows, count, s.w2, accepted, blocks);
