@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
@@ -22,9 +23,9 @@ std::uint32_t fused_elements_mask(const Lattice& lattice) {
 // the banded solver requires of it.
 constexpr double moderate_coefficient = 1e150;
 
-bool coefficients_are_moderate() {
+bool coefficients_are_moderate(const double (&a)[model_order]) {
     bool moderate = true;
-    for (double a : model_vector) moderate = moderate && std::fabs(a) <= moderate_coefficient;
+    for (double coefficient : a) moderate = moderate && std::fabs(coefficient) <= moderate_coefficient;
     return moderate;
 }
 
@@ -69,6 +70,44 @@ void assemble_model(const double* window, int stride) {
     }
     for (int k = 0; k < model_order; ++k) model_vector[k] = vector[k];
     for (int k = 0; k < model_order * model_order; ++k) model_matrix[k] = matrix[k];
+}
+
+// The model fits of eight targets side by side, lane l from windows[l], in
+// the order of assemble_model.
+template <const Lattice& L>
+__attribute__((always_inline)) inline void assemble_models(const double* const windows[solve_lanes],
+                                                           int stride, lane_vector* vector,
+                                                           lane_vector* matrix) {
+    const auto gather = [windows, stride](Offset at, lane_vector& samples) {
+        double values[solve_lanes];
+        for (int l = 0; l < solve_lanes; ++l) values[l] = sample_at(windows[l], stride, at);
+        std::memcpy(&samples, values, sizeof samples);
+    };
+    for (int k = 0; k < model_order; ++k) vector[k] = lane_vector{};
+    for (int k = 0; k < model_order * model_order; ++k) matrix[k] = lane_vector{};
+    for (int t = 0; t < training_count; ++t) {
+        const Offset at = L.training[t];
+        lane_vector pixel, neighbour[model_order];
+        gather(at, pixel);
+        for (int k = 0; k < model_order; ++k) {
+            const Offset step = L.direction[k];
+            gather({at.dr + 2 * step.dr, at.dc + 2 * step.dc}, neighbour[k]);
+        }
+        for (int k = 0; k < model_order; ++k) {
+            vector[k] += neighbour[k] * pixel;
+            for (int l = 0; l < model_order; ++l)
+                matrix[k * model_order + l] += neighbour[k] * neighbour[l];
+        }
+    }
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void assemble_model_lanes(const Lattice& lattice, const double* const windows[solve_lanes],
+                          int stride, lane_vector* vector, lane_vector* matrix) {
+    if (&lattice == &diagonal_lattice)
+        assemble_models<diagonal_lattice>(windows, stride, vector, matrix);
+    else
+        assemble_models<axial_lattice>(windows, stride, vector, matrix);
 }
 
 // The block system's right-hand side p + Cᵀy for the coefficients a, element
@@ -207,7 +246,7 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
     if (model_matrix[model_order * model_order - 1] < acceptance_threshold) return 0.0;
 
     assemble_block_system(lattice, window, stride);
-    if (coefficients_are_moderate())
+    if (coefficients_are_moderate(model_vector))
         solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
                             fused_elements_mask(lattice));
     else
@@ -282,24 +321,33 @@ template <const Lattice& L>
 void estimate_targets(const double* const windows[], int count, int stride, int accepted[],
                       double blocks[][block_size]) {
     BlockBatch batch = {};
-    for (int t = 0; t < count; ++t) {
-        accepted[t] = 0;
-        assemble_model<L>(windows[t], stride);
-        solve_linear_system(model_order, model_vector, model_matrix);
-        if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
-        if (!coefficients_are_moderate()) {
-            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
-            continue;
+    for (int first = 0; first < count; first += solve_lanes) {
+        // The model fits of up to eight targets (spare lanes repeat the first).
+        const int fits = count - first < solve_lanes ? count - first : solve_lanes;
+        const double* fit_window[solve_lanes];
+        for (int l = 0; l < solve_lanes; ++l) fit_window[l] = windows[first + (l < fits ? l : 0)];
+        lane_vector fit_vector[model_order], fit_matrix[model_order * model_order];
+        assemble_model_lanes(L, fit_window, stride, fit_vector, fit_matrix);
+        solve_dense_lanes(model_order, fit_vector, fit_matrix);
+
+        for (int l = 0; l < fits; ++l) {
+            const int t = first + l;
+            accepted[t] = 0;
+            if (fit_matrix[model_order * model_order - 1][l] < acceptance_threshold) continue;
+            const double a[model_order] = {fit_vector[0][l], fit_vector[1][l], fit_vector[2][l],
+                                           fit_vector[3][l]};
+            if (!coefficients_are_moderate(a)) {
+                estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+                continue;
+            }
+            const int lane = batch.lanes_used++;
+            batch.target_of_lane[lane] = t;
+            for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];
+            double vector[block_size];
+            assemble_block_vector<L>(a, windows[t], stride, vector);
+            for (int i = 0; i < block_size; ++i) batch_vector[i][lane] = vector[i];
+            if (batch.lanes_used == solve_lanes) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
         }
-        const int lane = batch.lanes_used++;
-        batch.target_of_lane[lane] = t;
-        const double a[model_order] = {model_vector[0], model_vector[1], model_vector[2],
-                                       model_vector[3]};
-        for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];
-        double vector[block_size];
-        assemble_block_vector<L>(a, windows[t], stride, vector);
-        for (int i = 0; i < block_size; ++i) batch_vector[i][lane] = vector[i];
-        if (batch.lanes_used == solve_lanes) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
     }
     if (batch.lanes_used > 0) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
 }

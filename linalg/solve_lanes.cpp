@@ -43,6 +43,15 @@ constexpr double largest_finite = std::numeric_limits<double>::max();
 constexpr std::int64_t sign_bit = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t exponent_bits = 0x7ff0000000000000LL;
 
+// Per-lane conditions.  GCC keeps a comparison's result in vector registers
+// only while it is used on its own: combining the results of two
+// comparisons makes it fall back to one lane at a time.  So the checks that
+// accumulate over a solve are integer arithmetic that sets a lane's sign
+// bit (flags), and a comparison only ever selects values.
+constexpr lane_words all_lanes = {-1, -1, -1, -1, -1, -1, -1, -1};
+constexpr lane_words no_lanes = {};
+constexpr std::int64_t exponent_unit = 1LL << 52;
+
 __attribute__((always_inline)) inline lane_words bits_of(const lanes& v) {
     lane_words bits;
     std::memcpy(&bits, &v, sizeof bits);
@@ -56,27 +65,42 @@ __attribute__((always_inline)) inline lanes magnitude(const lanes& v) {
     return m;
 }
 
-// All ones in the lanes whose value is infinite or NaN.
-__attribute__((always_inline)) inline lane_words not_finite(const lanes& v) {
-    return (bits_of(v) & exponent_bits) == exponent_bits;
+// Flags the lanes where v is infinite or NaN: an all-ones exponent carries
+// into the sign bit.
+__attribute__((always_inline)) inline lane_words flag_not_finite(const lanes& v) {
+    return (bits_of(v) & exponent_bits) + exponent_unit;
 }
 
-// All ones in the lanes whose value is -0.0, infinite or NaN.
-__attribute__((always_inline)) inline lane_words not_plain(const lanes& v) {
-    return (bits_of(v) == sign_bit) | not_finite(v);
+// Flags the lanes where v is +0.0 or -0.0.
+__attribute__((always_inline)) inline lane_words flag_zero(const lanes& v) {
+    return (bits_of(v) & ~sign_bit) - 1;
 }
 
-__attribute__((always_inline)) inline bool any_lane(const lane_words& m) {
+// Flags the lanes where v is -0.0: x - 1 & ~x has its sign bit set only for
+// x = 0.
+__attribute__((always_inline)) inline lane_words flag_negative_zero(const lanes& v) {
+    const lane_words x = bits_of(v) ^ sign_bit;
+    return (x - 1) & ~x;
+}
+
+__attribute__((always_inline)) inline bool any_flag(const lane_words& flags) {
     std::int64_t any = 0;
-    for (std::size_t l = 0; l < lane_count; ++l) any |= m[l];
+    for (std::size_t l = 0; l < lane_count; ++l) any |= flags[l];
+    return any < 0;
+}
+
+__attribute__((always_inline)) inline bool any_lane(const lane_words& mask) {
+    std::int64_t any = 0;
+    for (std::size_t l = 0; l < lane_count; ++l) any |= mask[l];
     return any != 0;
 }
 
-__attribute__((always_inline)) inline std::uint32_t lanes_without(const lane_words& bad) {
-    std::uint32_t settled = 0;
+// Bit l set when lane l carries no flag.
+__attribute__((always_inline)) inline std::uint32_t lanes_without(const lane_words& flags) {
+    std::uint32_t clear = 0;
     for (std::size_t l = 0; l < lane_count; ++l)
-        if (bad[l] == 0) settled |= 1u << l;
-    return settled;
+        if (flags[l] >= 0) clear |= 1u << l;
+    return clear;
 }
 
 // N and BANDWIDTH fixed at compile time for the estimators' systems, or 0
@@ -89,7 +113,7 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
     const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
 
     lane_words bad = {};
-    for (std::size_t i = 0; i < n; ++i) bad |= not_plain(b[i]);
+    for (std::size_t i = 0; i < n; ++i) bad |= flag_negative_zero(b[i]) | flag_not_finite(b[i]);
 
     // Row i holds its entries up to stored_to[i] and +0.0 in every lane from
     // there on, which is never read: a row is stored only as far as it has
@@ -123,7 +147,7 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
             largest = greater ? size : largest;
             pivot_row_of = greater ? lane_words{} + static_cast<std::int64_t>(k) : pivot_row_of;
         }
-        bad |= ~((largest > 0.0) & (largest <= largest_finite));
+        bad |= flag_zero(p) | flag_not_finite(p);
 
         // Each lane exchanges row j with its own pivot row, if another.
         if (any_lane(pivot_row_of != static_cast<std::int64_t>(j))) {
@@ -151,17 +175,17 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
         lane_words negative_zero = {};
         for (std::size_t c = j + 1; c < end; ++c) {
             pivot_row[c] = pivot_row[c] / p;
-            bad |= not_finite(pivot_row[c]);
-            negative_zero |= bits_of(pivot_row[c]) == sign_bit;
+            bad |= flag_not_finite(pivot_row[c]);
+            negative_zero |= flag_negative_zero(pivot_row[c]);
         }
-        const bool negative = any_lane(p < 0.0);
+        const bool negative = any_flag(bits_of(p));  // or -0.0 or NaN, lanes already bad
         if (negative) {
             for (std::size_t c = end; c < n; ++c) pivot_row[c] = zero / p;
             stored_to[j] = n;
         }
-        holds_negative_zero[j] = negative || any_lane(negative_zero);
+        holds_negative_zero[j] = negative || any_flag(negative_zero);
         b[j] = b[j] / p;
-        bad |= not_finite(b[j]);
+        bad |= flag_not_finite(b[j]);
         const lanes b_j = b[j];
 
         // Clears column j from row i (its entry there would become 0.0 and
@@ -171,7 +195,7 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
         const auto clear = [&](std::size_t i) {
             lanes* row = a + i * n;
             const lanes f = entry(i, j);
-            bad |= not_finite(f);
+            bad |= flag_not_finite(f);
             const std::size_t to = holds_negative_zero[i] ? n : end;
             std::size_t both_stored = stored_to[i] < stored_to[j] ? stored_to[i] : stored_to[j];
             if (both_stored > to) both_stored = to;
@@ -205,7 +229,95 @@ std::uint32_t solve_any_lanes(std::size_t n, std::size_t bandwidth, lanes* b, la
     return solve_lanes_banded<0, 0>(n, bandwidth, b, a, finished_rows);
 }
 
+// The reference's elimination in every lane at once.  A lane's pivot row r
+// is its own; every step is computed in all lanes and kept only in the
+// lanes (and rows) it belongs to.
+template <std::size_t N>
+__attribute__((always_inline)) inline void solve_dense(std::size_t n_runtime, lanes* b, lanes* a) {
+    const std::size_t n = N ? N : n_runtime;
+    const lanes zero = {};
+    lane_words r = {};  // each lane's next pivot row
+    for (std::size_t j = 0; j < n; ++j) {
+        // The first entry of largest magnitude from row r down.
+        lanes p = {};
+        for (std::size_t k = 0; k < n; ++k) p = r == static_cast<std::int64_t>(k) ? a[k * n + j] : p;
+        lanes largest = magnitude(p);
+        lane_words h = r;
+        for (std::size_t k = 1; k < n; ++k) {
+            const lanes size = r < static_cast<std::int64_t>(k) ? magnitude(a[k * n + j]) : zero;
+            const lane_words greater = size > largest;
+            p = greater ? a[k * n + j] : p;
+            largest = greater ? size : largest;
+            h = greater ? lane_words{} + static_cast<std::int64_t>(k) : h;
+        }
+        // A column without a pivot leaves the lane as it is: its pivot row,
+        // the row it exchanges with and the rows it updates become -1, -1
+        // and none.
+        lane_words pivot_at = p != 0.0 ? r : all_lanes;
+        lane_words exchange_at = h == r ? all_lanes : h;
+        exchange_at = p != 0.0 ? exchange_at : all_lanes;
+        const lane_words one = lane_words{} + 1;
+        lane_words updated_rows = (one << n) - 1 - (one << r);
+        updated_rows = p != 0.0 ? updated_rows : no_lanes;
+
+        // Exchange rows r and h, and divide the pivot row by p from column j on.
+        lanes pivot_b = {}, displaced_b = {};
+        for (std::size_t k = 0; k < n; ++k) {
+            pivot_b = h == static_cast<std::int64_t>(k) ? b[k] : pivot_b;
+            displaced_b = r == static_cast<std::int64_t>(k) ? b[k] : displaced_b;
+        }
+        pivot_b = pivot_b / p;
+        lanes pivot_row[max_size];
+        for (std::size_t c = 0; c < n; ++c) {
+            lanes pivot = {}, displaced = {};
+            for (std::size_t k = 0; k < n; ++k) {
+                pivot = h == static_cast<std::int64_t>(k) ? a[k * n + c] : pivot;
+                displaced = r == static_cast<std::int64_t>(k) ? a[k * n + c] : displaced;
+            }
+            if (c >= j) pivot = pivot / p;
+            pivot_row[c] = pivot;
+            for (std::size_t k = 0; k < n; ++k) {
+                lanes& entry = a[k * n + c];
+                entry = exchange_at == static_cast<std::int64_t>(k) ? displaced : entry;
+                entry = pivot_at == static_cast<std::int64_t>(k) ? pivot : entry;
+            }
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            b[k] = exchange_at == static_cast<std::int64_t>(k) ? displaced_b : b[k];
+            b[k] = pivot_at == static_cast<std::int64_t>(k) ? pivot_b : b[k];
+        }
+
+        // Clear column j from every other row.
+        for (std::size_t i = 0; i < n; ++i) {
+            const lane_words update = (updated_rows >> i) & 1;
+            const lanes f = a[i * n + j];  // read before the row changes
+            for (std::size_t c = j; c < n; ++c)
+                a[i * n + c] = update != 0 ? a[i * n + c] - f * pivot_row[c] : a[i * n + c];
+            b[i] = update != 0 ? b[i] - f * pivot_b : b[i];
+        }
+        r = p != 0.0 ? r + 1 : r;
+    }
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void solve_dense_4(lanes* b, lanes* a) {
+    solve_dense<4>(4, b, a);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void solve_dense_any(std::size_t n, lanes* b, lanes* a) {
+    solve_dense<0>(n, b, a);
+}
+
 }  // namespace
+
+void solve_dense_lanes(int n, lane_vector* b, lane_vector* a) {
+    if (n <= 0) return;
+    if (n == 4)
+        solve_dense_4(b, a);
+    else
+        solve_dense_any(static_cast<std::size_t>(n), b, a);
+}
 
 std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vector* a,
                                  std::uint32_t finished_rows) {

@@ -38,4 +38,11 @@ typedef double lane_vector
 std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vector* a,
                                  std::uint32_t finished_rows);
 
+// Solves the eight systems A x = b held in lanes with every operation of
+// solve_linear_system_reference, each lane with its own pivot rows and its
+// own columns without a pivot: a and b end as the reference leaves them,
+// lane by lane (where both hold a NaN they may hold different NaNs).  Any
+// values.  Meant for small dense systems (n <= 32); a holds n x n vectors.
+void solve_dense_lanes(int n, lane_vector* b, lane_vector* a);
+
 #endif

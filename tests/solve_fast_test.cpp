@@ -131,6 +131,46 @@ struct LaneBatches {
     }
 };
 
+// Systems for the dense lane solver, solved eight at a time as they come;
+// every lane must end with the reference's matrix and right-hand side.
+struct DenseLaneBatches {
+    int n;
+    std::vector<std::vector<double>> a, b;
+
+    void add(const std::vector<double>& matrix, const std::vector<double>& rhs) {
+        a.push_back(matrix);
+        b.push_back(rhs);
+        if (a.size() == solve_lanes) solve_batch();
+    }
+
+    void solve_batch() {
+        const std::size_t size = static_cast<std::size_t>(n);
+        static lane_vector lane_a[25 * 25], lane_b[25];
+        for (std::size_t l = 0; l < solve_lanes; ++l) {  // empty lanes repeat the first
+            const std::size_t from = l < a.size() ? l : 0;
+            for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[from][i];
+            for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[from][i];
+        }
+        solve_dense_lanes(n, lane_b, lane_a);
+        for (std::size_t l = 0; l < a.size(); ++l) {
+            std::vector<double> ref_a = a[l], ref_b = b[l];
+            solve_linear_system_reference(n, ref_b.data(), ref_a.data());
+            for (std::size_t i = 0; i < size * size; ++i)
+                ASSERT_TRUE(same_value_bits(lane_a[i][l], ref_a[i]))
+                    << "dense lane solve, n " << n << " matrix entry " << i << ": " << lane_a[i][l] << " vs " << ref_a[i];
+            for (std::size_t i = 0; i < size; ++i)
+                ASSERT_TRUE(same_value_bits(lane_b[i][l], ref_b[i]))
+                    << "dense lane solve, n " << n << " row " << i << ": " << lane_b[i][l] << " vs " << ref_b[i];
+        }
+        a.clear();
+        b.clear();
+    }
+
+    ~DenseLaneBatches() {
+        if (!a.empty()) solve_batch();
+    }
+};
+
 // The rows the estimators keep: the inner 3 x 3 of the block.
 constexpr std::uint32_t inner_rows = (7u << 6) | (7u << 11) | (7u << 16);
 
@@ -138,10 +178,13 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
     std::mt19937_64 gen(31337);
     int blocks = 0;
     LaneBatches lanes{block_size, block_bandwidth, inner_rows, {}, {}};
+    DenseLaneBatches models{model_order, {}, {}};
     for (int trial = 0; trial < 12000; ++trial) {
         const Lattice& lattice = trial % 2 ? axial_lattice : diagonal_lattice;
         const std::vector<double> window = random_window(gen, trial % 4);
         assemble_model_system(lattice, window.data(), 11);
+        models.add(std::vector<double>(model_matrix, model_matrix + model_order * model_order),
+                   std::vector<double>(model_vector, model_vector + model_order));
         ASSERT_TRUE(same_bits(model_order, model_vector, model_matrix)) << "model system " << trial;
         solve_linear_system_reference(model_order, model_vector, model_matrix);
         if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
@@ -163,6 +206,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
     const int bands[] = {0, 1, 4, 5, 6};
     LaneBatches lanes{25, 6, inner_rows, {}, {}};
     LaneBatches all_rows{25, 6, ~0u, {}, {}};
+    DenseLaneBatches dense{4, {}, {}};
     for (int trial = 0; trial < 20000; ++trial) {
         const int n = trial % 3 == 0 ? 4 : 25;
         std::vector<double> a(n * n, 0.0), b(n);
@@ -181,7 +225,10 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
         if (trial % 10 == 3 || trial % 10 == 4) b.assign(b.size(), 0.0);
         if (trial % 10 == 7 || trial % 10 == 8)
             for (int i = 0; i < n; i += 2) b[i] = 0.0;
-        if (n == 25) (trial % 2 ? lanes : all_rows).add(a, b);
+        if (n == 25)
+            (trial % 2 ? lanes : all_rows).add(a, b);
+        else
+            dense.add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
     }
     lanes.solve_batch();
@@ -195,8 +242,13 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
 TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
     std::mt19937_64 gen(777);
     std::vector<LaneBatches> lanes;  // one per size, dense
+    std::vector<DenseLaneBatches> dense;
     lanes.reserve(25);
-    for (int n = 1; n <= 25; ++n) lanes.push_back({n, n - 1, ~0u, {}, {}});
+    dense.reserve(25);
+    for (int n = 1; n <= 25; ++n) {
+        lanes.push_back({n, n - 1, ~0u, {}, {}});
+        dense.push_back({n, {}, {}});
+    }
     for (int trial = 0; trial < 6000; ++trial) {
         const int n = 1 + static_cast<int>(gen() % 25);
         const int rank = static_cast<int>(gen() % (n + 1));
@@ -211,6 +263,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
         if (trial % 3 == 1) a[gen() % (n * n)] += 1e-15;  // near-singular
         for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5)) + 0.0;
         lanes[static_cast<std::size_t>(n - 1)].add(a, b);
+        dense[static_cast<std::size_t>(n - 1)].add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial << " n " << n << " rank " << rank;
     }
 }
@@ -221,6 +274,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
     const double specials[] = {-0.0, inf, -inf, nan, 4.9e-324, -1e-310, 1e300, -1e300, 1e-300};
     std::mt19937_64 gen(99);
     LaneBatches lanes{25, 6, inner_rows, {}, {}};
+    DenseLaneBatches dense{4, {}, {}};
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(n * n, 0.0), b(n);
@@ -236,7 +290,10 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
             else
                 a[gen() % (n * n)] = v;
         }
-        if (n == 25) lanes.add(a, b);
+        if (n == 25)
+            lanes.add(a, b);
+        else
+            dense.add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
     }
 }
@@ -246,6 +303,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
 TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
     std::mt19937_64 gen(2718);
     LaneBatches lanes{25, 6, ~0u, {}, {}};
+    DenseLaneBatches dense{4, {}, {}};
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(n * n, 0.0), b(n), row_scale(n), col_scale(n);
@@ -262,7 +320,10 @@ TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
                 a[i * n + k] = uniform(gen, -2, 2) * row_scale[i] * col_scale[k];
             b[i] = uniform(gen, -10, 10) * row_scale[i];
         }
-        if (n == 25) lanes.add(a, b);
+        if (n == 25)
+            lanes.add(a, b);
+        else
+            dense.add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
     }
 }
@@ -279,6 +340,7 @@ TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
     for (int n = 4; n <= 12; ++n) {
         for (int bandwidth = 1; bandwidth <= 3; ++bandwidth) {
             LaneBatches lanes{n, bandwidth, n % 2 ? ~0u : 0x5555u, {}, {}};
+            DenseLaneBatches dense{n, {}, {}};
             for (int trial = 0; trial < 4000; ++trial) {
                 std::vector<double> a(static_cast<std::size_t>(n * n), 0.0), b(static_cast<std::size_t>(n), 0.0);
                 const double scales[] = {1.0, 1.0, 1e300, 1e-300, 1e160};
@@ -296,6 +358,7 @@ TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
                     if (kind == 1 && gen() % 4 == 0) v = -0.0;
                 }
                 lanes.add(a, b);
+                dense.add(a, b);
             }
             lanes.solve_batch();
             solved += lanes.solved;
