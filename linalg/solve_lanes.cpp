@@ -192,6 +192,13 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
         // is never read again).  Past the pivot row's end the updates change
         // nothing, except in a row that may hold -0.0, which is updated to
         // its end: -0.0 - f * 0 is +0.0 when f is negative.
+        // Most updates span the band exactly: those keep the pivot row in
+        // registers.
+        constexpr std::size_t common_width = BANDWIDTH;
+        lanes pivot_band[common_width ? common_width : 1];
+        const bool common = common_width && end == j + 1 + common_width;
+        if (common)
+            for (std::size_t c = 0; c < common_width; ++c) pivot_band[c] = pivot_row[j + 1 + c];
         const auto clear = [&](std::size_t i) {
             lanes* row = a + i * n;
             const lanes f = entry(i, j);
@@ -200,6 +207,10 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
             std::size_t both_stored = stored_to[i] < stored_to[j] ? stored_to[i] : stored_to[j];
             if (both_stored > to) both_stored = to;
             std::size_t c = j + 1;
+            if (common && both_stored >= end) {
+                for (std::size_t k = 0; k < common_width; ++k) row[c + k] = row[c + k] - f * pivot_band[k];
+                c = end;
+            }
             for (; c < both_stored; ++c) row[c] = row[c] - f * pivot_row[c];
             for (; c < to; ++c) row[c] = entry(i, c) - f * entry(j, c);
             if (stored_to[i] < to) stored_to[i] = to;
