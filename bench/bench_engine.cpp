@@ -1,5 +1,7 @@
 // Google Benchmark programs for the engine: the solvers at n = 4 and n = 25
-// on systems the estimators build, each estimator, and whole refinements.
+// on systems the estimators build (one at a time and eight side by side),
+// each estimator (one target at a time and a row at a time), and whole
+// refinements.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,6 +13,7 @@
 #include "interp/refine.h"
 #include "interp/upsample.h"
 #include "linalg/solve.h"
+#include "linalg/solve_lanes.h"
 
 namespace {
 
@@ -82,6 +85,33 @@ void BM_SolveReference4(benchmark::State& state) { solve_systems<solve_linear_sy
 void BM_SolveFast25(benchmark::State& state) { solve_systems<solve_linear_system>(state, 25); }
 void BM_SolveReference25(benchmark::State& state) { solve_systems<solve_linear_system_reference>(state, 25); }
 
+// Eight systems side by side per iteration; items are systems.
+void solve_side_by_side(benchmark::State& state, int n) {
+    const Systems& systems = estimator_systems();
+    const auto& as = n == 4 ? systems.model_a : systems.block_a;
+    const auto& bs = n == 4 ? systems.model_b : systems.block_b;
+    const std::size_t size = static_cast<std::size_t>(n);
+    static lane_vector a[625], b[25];
+    std::size_t first = 0;
+    for (auto _ : state) {
+        for (std::size_t l = 0; l < solve_lanes; ++l) {
+            const std::size_t s = (first + l) % as.size();
+            for (std::size_t i = 0; i < size * size; ++i) a[i][l] = as[s][i];
+            for (std::size_t i = 0; i < size; ++i) b[i][l] = bs[s][i];
+        }
+        if (n == 4)
+            solve_dense_lanes(n, b, a);
+        else
+            benchmark::DoNotOptimize(solve_banded_lanes(n, block_bandwidth, b, a, ~0u));
+        benchmark::DoNotOptimize(b);
+        first = (first + solve_lanes) % as.size();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * solve_lanes);
+}
+
+void BM_SolveLanes4(benchmark::State& state) { solve_side_by_side(state, 4); }
+void BM_SolveLanes25(benchmark::State& state) { solve_side_by_side(state, 25); }
+
 template <double (*Estimate)(const double*, int, int*)>
 void estimate_targets(benchmark::State& state, int first_column) {
     const int w = 64, h = 64, w2 = 2 * w;
@@ -102,6 +132,33 @@ void estimate_targets(benchmark::State& state, int first_column) {
 void BM_EstimateDiagonal(benchmark::State& state) { estimate_targets<estimate_diagonal>(state, 5); }
 void BM_EstimateAxial(benchmark::State& state) { estimate_targets<estimate_axial>(state, 6); }
 
+// The targets of one row per iteration, the way a pass hands them over;
+// items are targets.
+void estimate_rows(benchmark::State& state, const Lattice& lattice, int first_column) {
+    const int w = 64, h = 64, w2 = 2 * w;
+    const std::vector<double> grid = upsampled_grid(w, h);
+    std::vector<const double*> windows;
+    std::vector<int> accepted(static_cast<std::size_t>(w));
+    std::vector<double> blocks(static_cast<std::size_t>(w) * block_size);
+    int r = 5;
+    std::int64_t targets = 0;
+    for (auto _ : state) {
+        windows.clear();
+        for (int c = first_column + (&lattice == &axial_lattice && r % 2 == 0 ? -1 : 0); c <= w2 - 6; c += 2)
+            windows.push_back(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)]);
+        estimate_batch(lattice, windows.data(), static_cast<int>(windows.size()), w2, accepted.data(),
+                       reinterpret_cast<double(*)[block_size]>(blocks.data()));
+        benchmark::DoNotOptimize(blocks.data());
+        targets += static_cast<std::int64_t>(windows.size());
+        r = r + 1 > 2 * h - 6 ? 5 : r + 1;
+        if (&lattice == &diagonal_lattice && r % 2 == 0) ++r;
+    }
+    state.SetItemsProcessed(targets);
+}
+
+void BM_EstimateBatchDiagonal(benchmark::State& state) { estimate_rows(state, diagonal_lattice, 5); }
+void BM_EstimateBatchAxial(benchmark::State& state) { estimate_rows(state, axial_lattice, 6); }
+
 // Whole refinement of a side x side LR image; items are LR pixels.
 void BM_RefineImage(benchmark::State& state) {
     const int side = static_cast<int>(state.range(0));
@@ -121,8 +178,12 @@ BENCHMARK(BM_SolveFast4);
 BENCHMARK(BM_SolveReference4);
 BENCHMARK(BM_SolveFast25);
 BENCHMARK(BM_SolveReference25);
+BENCHMARK(BM_SolveLanes4);
+BENCHMARK(BM_SolveLanes25);
 BENCHMARK(BM_EstimateDiagonal);
 BENCHMARK(BM_EstimateAxial);
+BENCHMARK(BM_EstimateBatchDiagonal);
+BENCHMARK(BM_EstimateBatchAxial);
 BENCHMARK(BM_RefineImage)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
