@@ -36,57 +36,59 @@ namespace {
 
 typedef lane_vector lanes;
 typedef std::int64_t lane_words __attribute__((vector_size(solve_lanes * sizeof(std::int64_t))));
+typedef std::uint64_t lane_bits __attribute__((vector_size(solve_lanes * sizeof(std::uint64_t))));
 
 constexpr std::size_t lane_count = solve_lanes;
 constexpr std::size_t max_size = 32;  // the row mask has 32 bits
 constexpr double largest_finite = std::numeric_limits<double>::max();
-constexpr std::int64_t sign_bit = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t exponent_bits = 0x7ff0000000000000LL;
+constexpr std::uint64_t sign_bit = 0x8000000000000000ULL;
+constexpr std::uint64_t exponent_bits = 0x7ff0000000000000ULL;
 
 // Per-lane conditions.  GCC keeps a comparison's result in vector registers
 // only while it is used on its own: combining the results of two
 // comparisons makes it fall back to one lane at a time.  So the checks that
-// accumulate over a solve are integer arithmetic that sets a lane's sign
-// bit (flags), and a comparison only ever selects values.
+// accumulate over a solve are unsigned arithmetic on a value's bits that
+// sets the top bit of a lane (flags), and a comparison only ever selects
+// values.
 constexpr lane_words all_lanes = {-1, -1, -1, -1, -1, -1, -1, -1};
 constexpr lane_words no_lanes = {};
-constexpr std::int64_t exponent_unit = 1LL << 52;
+constexpr std::uint64_t exponent_unit = 1ULL << 52;
 
-__attribute__((always_inline)) inline lane_words bits_of(const lanes& v) {
-    lane_words bits;
+__attribute__((always_inline)) inline lane_bits bits_of(const lanes& v) {
+    lane_bits bits;
     std::memcpy(&bits, &v, sizeof bits);
     return bits;
 }
 
 __attribute__((always_inline)) inline lanes magnitude(const lanes& v) {
-    const lane_words bits = bits_of(v) & ~sign_bit;
+    const lane_bits bits = bits_of(v) & ~sign_bit;
     lanes m;
     std::memcpy(&m, &bits, sizeof m);
     return m;
 }
 
 // Flags the lanes where v is infinite or NaN: an all-ones exponent carries
-// into the sign bit.
-__attribute__((always_inline)) inline lane_words flag_not_finite(const lanes& v) {
+// into the top bit.
+__attribute__((always_inline)) inline lane_bits flag_not_finite(const lanes& v) {
     return (bits_of(v) & exponent_bits) + exponent_unit;
 }
 
 // Flags the lanes where v is +0.0 or -0.0.
-__attribute__((always_inline)) inline lane_words flag_zero(const lanes& v) {
+__attribute__((always_inline)) inline lane_bits flag_zero(const lanes& v) {
     return (bits_of(v) & ~sign_bit) - 1;
 }
 
-// Flags the lanes where v is -0.0: x - 1 & ~x has its sign bit set only for
+// Flags the lanes where v is -0.0: x - 1 & ~x has its top bit set only for
 // x = 0.
-__attribute__((always_inline)) inline lane_words flag_negative_zero(const lanes& v) {
-    const lane_words x = bits_of(v) ^ sign_bit;
+__attribute__((always_inline)) inline lane_bits flag_negative_zero(const lanes& v) {
+    const lane_bits x = bits_of(v) ^ sign_bit;
     return (x - 1) & ~x;
 }
 
-__attribute__((always_inline)) inline bool any_flag(const lane_words& flags) {
-    std::int64_t any = 0;
+__attribute__((always_inline)) inline bool any_flag(const lane_bits& flags) {
+    std::uint64_t any = 0;
     for (std::size_t l = 0; l < lane_count; ++l) any |= flags[l];
-    return any < 0;
+    return (any & sign_bit) != 0;
 }
 
 __attribute__((always_inline)) inline bool any_lane(const lane_words& mask) {
@@ -96,10 +98,10 @@ __attribute__((always_inline)) inline bool any_lane(const lane_words& mask) {
 }
 
 // Bit l set when lane l carries no flag.
-__attribute__((always_inline)) inline std::uint32_t lanes_without(const lane_words& flags) {
+__attribute__((always_inline)) inline std::uint32_t lanes_without(const lane_bits& flags) {
     std::uint32_t clear = 0;
     for (std::size_t l = 0; l < lane_count; ++l)
-        if (flags[l] >= 0) clear |= 1u << l;
+        if ((flags[l] & sign_bit) == 0) clear |= 1u << l;
     return clear;
 }
 
@@ -112,7 +114,7 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
     const std::size_t n = N ? N : n_runtime;
     const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
 
-    lane_words bad = {};
+    lane_bits bad = {};
     for (std::size_t i = 0; i < n; ++i) bad |= flag_negative_zero(b[i]) | flag_not_finite(b[i]);
 
     // Row i holds its entries up to stored_to[i] and +0.0 in every lane from
@@ -172,7 +174,7 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
         // -0.0, so the row is then divided to its end and marked.
         const std::size_t end = stored_to[j];
         lanes* pivot_row = a + j * n;
-        lane_words negative_zero = {};
+        lane_bits negative_zero = {};
         for (std::size_t c = j + 1; c < end; ++c) {
             pivot_row[c] = pivot_row[c] / p;
             bad |= flag_not_finite(pivot_row[c]);
