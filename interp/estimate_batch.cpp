@@ -1,0 +1,125 @@
+// The estimator of many targets: model fits eight at a time side by side,
+// then the block systems of the targets whose fit is regular, eight at a
+// time side by side.  The same results as one estimate_on_lattice call per
+// target, bit for bit; a lane the lane solvers cannot settle is estimated on
+// its own.
+#include <cstdint>
+
+#include "interp/estimator.h"
+#include "interp/estimator_assembly.h"
+#include "interp/estimator_steps.h"
+#include "linalg/solve_lanes.h"
+
+using namespace assembly;
+
+namespace {
+
+// The lane versions of the assembly, compiled for each processor's vector
+// width.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void assemble_model_lanes(const Lattice& lattice, const double* const windows[solve_lanes],
+                          int stride, lane_vector* vector, lane_vector* matrix) {
+    if (&lattice == &diagonal_lattice)
+        assemble_models<diagonal_lattice>(windows, stride, vector, matrix);
+    else
+        assemble_models<axial_lattice>(windows, stride, vector, matrix);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void assemble_lane_band(const lane_vector (&a)[model_order], lane_vector* matrix) {
+    assemble_block_band(a, matrix);
+}
+
+// The block systems of a batch, one target in each lane.
+thread_local lane_vector batch_vector[block_size];
+thread_local lane_vector batch_matrix[block_size * block_size];
+
+// One target on its own, the way estimate_on_lattice does it; block gets the
+// block estimate when accepted.
+void estimate_alone(const Lattice& lattice, const double* window, int stride, int* accepted,
+                    double* block) {
+    estimate_on_lattice(lattice, window, stride, accepted);
+    if (*accepted)
+        for (int i = 0; i < block_size; ++i) block[i] = block_vector[i];
+}
+
+// Targets whose model fit is regular wait here for the block stage, one in
+// each lane, with their coefficients.  The block systems' right-hand sides
+// are in batch_vector.
+struct BlockBatch {
+    lane_vector coefficient[model_order];
+    int target_of_lane[solve_lanes];
+    int lanes_used;
+};
+
+// Solves the block systems of a batch side by side and hands each target
+// its block.  Lanes left empty solve I x = 0.
+template <const Lattice& L>
+void finish_block_batch(BlockBatch& batch, const double* const windows[], int stride,
+                        int accepted[], double blocks[][block_size]) {
+    for (int lane = batch.lanes_used; lane < solve_lanes; ++lane) {
+        for (lane_vector& a : batch.coefficient) a[lane] = 0.0;
+        for (lane_vector& element : batch_vector) element[lane] = 0.0;
+    }
+    assemble_lane_band(batch.coefficient, batch_matrix);
+    const std::uint32_t settled = solve_banded_lanes(block_size, block_bandwidth, batch_vector,
+                                                     batch_matrix, fused_elements_mask(L));
+    for (int lane = 0; lane < batch.lanes_used; ++lane) {
+        const int t = batch.target_of_lane[lane];
+        if (!(settled >> lane & 1u)) {
+            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+            continue;
+        }
+        // Every column found a pivot: the last diagonal entry is 1.0.
+        for (int i = 0; i < block_size; ++i) blocks[t][i] = batch_vector[i][lane];
+        accepted[t] = block_is_plausible(L, blocks[t]) ? 1 : 0;
+    }
+    batch.lanes_used = 0;
+}
+
+template <const Lattice& L>
+void estimate_targets(const double* const windows[], int count, int stride, int accepted[],
+                      double blocks[][block_size]) {
+    BlockBatch batch = {};
+    for (int first = 0; first < count; first += solve_lanes) {
+        // The model fits of up to eight targets (spare lanes repeat the first).
+        const int fits = count - first < solve_lanes ? count - first : solve_lanes;
+        const double* fit_window[solve_lanes];
+        for (int l = 0; l < solve_lanes; ++l) fit_window[l] = windows[first + (l < fits ? l : 0)];
+        lane_vector fit_vector[model_order], fit_matrix[model_order * model_order];
+        assemble_model_lanes(L, fit_window, stride, fit_vector, fit_matrix);
+        solve_dense_lanes(model_order, fit_vector, fit_matrix);
+
+        // Each lane holds what the one-target solve leaves: the same test.
+        for (int l = 0; l < fits; ++l) {
+            const int t = first + l;
+            accepted[t] = 0;
+            if (fit_matrix[model_order * model_order - 1][l] < acceptance_threshold) continue;
+            const double a[model_order] = {fit_vector[0][l], fit_vector[1][l], fit_vector[2][l],
+                                           fit_vector[3][l]};
+            if (!coefficients_are_moderate(a)) {
+                estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+                continue;
+            }
+            const int lane = batch.lanes_used++;
+            batch.target_of_lane[lane] = t;
+            for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];
+            double vector[block_size];
+            assemble_block_vector<L>(a, windows[t], stride, vector);
+            for (int i = 0; i < block_size; ++i) batch_vector[i][lane] = vector[i];
+            if (batch.lanes_used == solve_lanes)
+                finish_block_batch<L>(batch, windows, stride, accepted, blocks);
+        }
+    }
+    if (batch.lanes_used > 0) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
+}
+
+}  // namespace
+
+void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
+                    int accepted[], double blocks[][block_size]) {
+    if (&lattice == &diagonal_lattice)
+        estimate_targets<diagonal_lattice>(windows, count, stride, accepted, blocks);
+    else
+        estimate_targets<axial_lattice>(windows, count, stride, accepted, blocks);
+}
