@@ -47,10 +47,10 @@ double estimate_axial(const double* window, int stride, int* accepted);     // r
 // Estimates count targets of one lattice with the same results as one call
 // each: accepted[t] as for estimate_diagonal, and when accepted, blocks[t]
 // holds the block estimate in its nine inner elements (the others are
-// unspecified).  The centre rule is left to the caller.  The block systems
-// of the targets whose model fit is regular are solved eight at a time,
-// side by side, which is several times faster than one at a time; the more
-// targets a call has, the fuller the batches.
+// unspecified).  The centre rule is left to the caller.  The model fits are
+// solved eight at a time side by side, and so are the block systems of the
+// targets whose fit is regular, which is several times faster than one at a
+// time; the more targets a call has, the fuller the batches.
 void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
                     int accepted[], double blocks[][block_size]);
 
