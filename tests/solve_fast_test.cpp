@@ -174,29 +174,46 @@ struct DenseLaneBatches {
 // The rows the estimators keep: the inner 3 x 3 of the block.
 constexpr std::uint32_t inner_rows = (7u << 6) | (7u << 11) | (7u << 16);
 
+// Every solver on the same systems: the one-system solver at once, and the
+// lane solvers eight systems at a time, the banded one on systems of the
+// block systems' size and the dense one on systems of the model systems'.
+struct EverySolver {
+    LaneBatches block;
+    DenseLaneBatches model;
+
+    ::testing::AssertionResult check(int n, const std::vector<double>& a, const std::vector<double>& b) {
+        if (n == block.n) block.add(a, b);
+        if (n == model.n) model.add(a, b);
+        return same_bits(n, b.data(), a.data());
+    }
+};
+
+EverySolver every_solver(std::uint32_t finished_rows) {
+    return {{block_size, block_bandwidth, finished_rows, {}, {}}, {model_order, {}, {}}};
+}
+
 TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
     std::mt19937_64 gen(31337);
     int blocks = 0;
-    LaneBatches lanes{block_size, block_bandwidth, inner_rows, {}, {}};
-    DenseLaneBatches models{model_order, {}, {}};
+    EverySolver solvers = every_solver(inner_rows);
     for (int trial = 0; trial < 12000; ++trial) {
         const Lattice& lattice = trial % 2 ? axial_lattice : diagonal_lattice;
         const std::vector<double> window = random_window(gen, trial % 4);
         assemble_model_system(lattice, window.data(), 11);
-        models.add(std::vector<double>(model_matrix, model_matrix + model_order * model_order),
-                   std::vector<double>(model_vector, model_vector + model_order));
-        ASSERT_TRUE(same_bits(model_order, model_vector, model_matrix)) << "model system " << trial;
+        ASSERT_TRUE(solvers.check(model_order, std::vector<double>(model_matrix, model_matrix + model_order * model_order),
+                                  std::vector<double>(model_vector, model_vector + model_order)))
+            << "model system " << trial;
         solve_linear_system_reference(model_order, model_vector, model_matrix);
         if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
         assemble_block_system(lattice, window.data(), 11);
-        lanes.add(std::vector<double>(block_matrix, block_matrix + block_size * block_size),
-                  std::vector<double>(block_vector, block_vector + block_size));
-        ASSERT_TRUE(same_bits(block_size, block_vector, block_matrix)) << "block system " << trial;
+        ASSERT_TRUE(solvers.check(block_size, std::vector<double>(block_matrix, block_matrix + block_size * block_size),
+                                  std::vector<double>(block_vector, block_vector + block_size)))
+            << "block system " << trial;
         ++blocks;
     }
     EXPECT_GT(blocks, 6000);
-    lanes.solve_batch();
-    EXPECT_GT(lanes.settled, lanes.solved * 99 / 100);
+    solvers.block.solve_batch();
+    EXPECT_GT(solvers.block.settled, solvers.block.solved * 99 / 100);
 }
 
 // Banded systems like the block systems, with random signs, so that negative
@@ -204,9 +221,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
 TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
     std::mt19937_64 gen(4242);
     const int bands[] = {0, 1, 4, 5, 6};
-    LaneBatches lanes{25, 6, inner_rows, {}, {}};
-    LaneBatches all_rows{25, 6, ~0u, {}, {}};
-    DenseLaneBatches dense{4, {}, {}};
+    EverySolver inner = every_solver(inner_rows), all_rows = every_solver(~0u);
     for (int trial = 0; trial < 20000; ++trial) {
         const int n = trial % 3 == 0 ? 4 : 25;
         std::vector<double> a(n * n, 0.0), b(n);
@@ -225,18 +240,14 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
         if (trial % 10 == 3 || trial % 10 == 4) b.assign(b.size(), 0.0);
         if (trial % 10 == 7 || trial % 10 == 8)
             for (int i = 0; i < n; i += 2) b[i] = 0.0;
-        if (n == 25)
-            (trial % 2 ? lanes : all_rows).add(a, b);
-        else
-            dense.add(a, b);
-        ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
+        ASSERT_TRUE((trial % 2 ? inner : all_rows).check(n, a, b)) << "trial " << trial;
     }
-    lanes.solve_batch();
-    all_rows.solve_batch();
     // Nearly every one of these systems meets negative pivots and row
     // exchanges; the lane solver must take them in its stride.
-    EXPECT_GT(lanes.settled, lanes.solved * 9 / 10);
-    EXPECT_GT(all_rows.settled, all_rows.solved * 9 / 10);
+    for (EverySolver* solvers : {&inner, &all_rows}) {
+        solvers->block.solve_batch();
+        EXPECT_GT(solvers->block.settled, solvers->block.solved * 9 / 10);
+    }
 }
 
 TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
@@ -273,8 +284,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double specials[] = {-0.0, inf, -inf, nan, 4.9e-324, -1e-310, 1e300, -1e300, 1e-300};
     std::mt19937_64 gen(99);
-    LaneBatches lanes{25, 6, inner_rows, {}, {}};
-    DenseLaneBatches dense{4, {}, {}};
+    EverySolver solvers = every_solver(inner_rows);
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(n * n, 0.0), b(n);
@@ -290,11 +300,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
             else
                 a[gen() % (n * n)] = v;
         }
-        if (n == 25)
-            lanes.add(a, b);
-        else
-            dense.add(a, b);
-        ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
+        ASSERT_TRUE(solvers.check(n, a, b)) << "trial " << trial;
     }
 }
 
@@ -302,8 +308,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
 // to infinity or underflow to (signed) zero in the middle of the elimination.
 TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
     std::mt19937_64 gen(2718);
-    LaneBatches lanes{25, 6, ~0u, {}, {}};
-    DenseLaneBatches dense{4, {}, {}};
+    EverySolver solvers = every_solver(~0u);
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(n * n, 0.0), b(n), row_scale(n), col_scale(n);
@@ -320,11 +325,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
                 a[i * n + k] = uniform(gen, -2, 2) * row_scale[i] * col_scale[k];
             b[i] = uniform(gen, -10, 10) * row_scale[i];
         }
-        if (n == 25)
-            lanes.add(a, b);
-        else
-            dense.add(a, b);
-        ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial;
+        ASSERT_TRUE(solvers.check(n, a, b)) << "trial " << trial;
     }
 }
 
