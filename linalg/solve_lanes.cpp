@@ -27,6 +27,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
+
+#include "linalg/solve.h"
 
 // The helpers below return vectors by value; they are always inlined, so no
 // vector ever crosses a call and the ABI warning does not apply.
@@ -322,14 +325,29 @@ void solve_dense_any(std::size_t n, lanes* b, lanes* a) {
     solve_dense<0>(n, b, a);
 }
 
+// Larger systems one lane at a time with the reference itself.
+void solve_each_lane(std::size_t n, lanes* b, lanes* a) {
+    std::vector<double> one_a(n * n), one_b(n);
+    for (std::size_t l = 0; l < lane_count; ++l) {
+        for (std::size_t i = 0; i < n * n; ++i) one_a[i] = a[i][l];
+        for (std::size_t i = 0; i < n; ++i) one_b[i] = b[i][l];
+        solve_linear_system_reference(static_cast<int>(n), one_b.data(), one_a.data());
+        for (std::size_t i = 0; i < n * n; ++i) a[i][l] = one_a[i];
+        for (std::size_t i = 0; i < n; ++i) b[i][l] = one_b[i];
+    }
+}
+
 }  // namespace
 
 void solve_dense_lanes(int n, lane_vector* b, lane_vector* a) {
     if (n <= 0) return;
-    if (n == 4)
+    const std::size_t size = static_cast<std::size_t>(n);
+    if (size == 4)
         solve_dense_4(b, a);
+    else if (size <= max_size)
+        solve_dense_any(size, b, a);
     else
-        solve_dense_any(static_cast<std::size_t>(n), b, a);
+        solve_each_lane(size, b, a);
 }
 
 std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vector* a,

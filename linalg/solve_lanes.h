@@ -1,10 +1,10 @@
-// Eight banded systems solved side by side.
+// Eight systems solved side by side.
 //
-// The estimators' block systems all have the same shape, and most of their
-// cost in a one-system solve is waiting: each column's pivot search needs
-// the previous column's updates.  Solving eight at once, one system in each
-// lane of a vector, keeps the processor busy and turns the data-dependent
-// branches into per-lane selections.
+// The estimators' systems all have the same shape, and most of the cost of a
+// one-system solve is waiting: each column's pivot search needs the previous
+// column's updates.  Solving eight at once, one system in each lane of a
+// vector, keeps the processor busy and turns the data-dependent branches
+// into per-lane selections.
 #ifndef QUILLMORPH_LINALG_SOLVE_LANES_H
 #define QUILLMORPH_LINALG_SOLVE_LANES_H
 
@@ -23,9 +23,10 @@ typedef double lane_vector
 // a[i * n + k].
 //
 // Solves the eight systems A x = b held in lanes, by the elimination of
-// solve_linear_system_reference, for a banded A as solve_banded_system
-// takes it: entries (i, k) with |i - k| > bandwidth are +0.0 and none is
-// -0.0, infinite or NaN.  n <= 32; finished_rows as for solve_banded_system.
+// solve_linear_system_reference, for a banded A: entries (i, k) with
+// |i - k| > bandwidth are taken as +0.0 and never read (they need not be
+// cleared), and none within the band is -0.0, infinite or NaN.  n <= 32;
+// finished_rows as for solve_banded_system.
 //
 // Returns the mask of the lanes it settled (bit l for lane l).  For a
 // settled lane every column found a pivot, so the reference's last diagonal
@@ -41,8 +42,8 @@ std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vect
 // Solves the eight systems A x = b held in lanes with every operation of
 // solve_linear_system_reference, each lane with its own pivot rows and its
 // own columns without a pivot: a and b end as the reference leaves them,
-// lane by lane (where both hold a NaN they may hold different NaNs).  Any
-// values.  Meant for small dense systems (n <= 32); a holds n x n vectors.
+// lane by lane (where both hold a NaN they may hold different NaNs), for any
+// values.  Meant for small dense systems; a holds n x n vectors.
 void solve_dense_lanes(int n, lane_vector* b, lane_vector* a);
 
 #endif
