@@ -1,6 +1,8 @@
-// Gauss-Jordan elimination with partial pivoting on eight systems at once.
+// Gauss-Jordan elimination with partial pivoting on eight systems at once:
+// the banded solver for the block systems first, the dense one for the
+// model systems after it.
 //
-// Every lane carries out the reference's operations on its own system, each
+// Banded: every lane carries out the reference's operations on its own system, each
 // multiplication, subtraction and division rounded on its own, so a lane's
 // bits are those of a one-system solve.  The lanes share the loop structure:
 // the column being cleared, the rows updated and the columns each update
@@ -26,7 +28,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "linalg/solve.h"
@@ -43,7 +44,6 @@ typedef std::uint64_t lane_bits __attribute__((vector_size(solve_lanes * sizeof(
 
 constexpr std::size_t lane_count = solve_lanes;
 constexpr std::size_t max_size = 32;  // the row mask has 32 bits
-constexpr double largest_finite = std::numeric_limits<double>::max();
 constexpr std::uint64_t sign_bit = 0x8000000000000000ULL;
 constexpr std::uint64_t exponent_bits = 0x7ff0000000000000ULL;
 
@@ -245,9 +245,10 @@ std::uint32_t solve_any_lanes(std::size_t n, std::size_t bandwidth, lanes* b, la
     return solve_lanes_banded<0, 0>(n, bandwidth, b, a, finished_rows);
 }
 
-// The reference's elimination in every lane at once.  A lane's pivot row r
-// is its own; every step is computed in all lanes and kept only in the
-// lanes (and rows) it belongs to.
+// Dense: the reference's elimination in every lane at once, without
+// leaving anything out, so any values are welcome.  A lane's pivot row r is
+// its own; every step is computed in all lanes and kept only in the lanes
+// (and rows) it belongs to.
 template <std::size_t N>
 __attribute__((always_inline)) inline void solve_dense(std::size_t n_runtime, lanes* b, lanes* a) {
     const std::size_t n = N ? N : n_runtime;
