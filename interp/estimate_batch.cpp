@@ -94,13 +94,9 @@ void estimate_targets(const double* const windows[], int count, int stride, int 
         for (int l = 0; l < fits; ++l) {
             const int t = first + l;
             accepted[t] = 0;
-            if (fit_matrix[model_order * model_order - 1][l] < acceptance_threshold) continue;
             const double a[model_order] = {fit_vector[0][l], fit_vector[1][l], fit_vector[2][l],
                                            fit_vector[3][l]};
-            if (!coefficients_are_moderate(a)) {
-                estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
-                continue;
-            }
+            if (!model_fit_accepted(fit_matrix[model_order * model_order - 1][l], a)) continue;
             const int lane = batch.lanes_used++;
             batch.target_of_lane[lane] = t;
             for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];

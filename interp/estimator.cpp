@@ -45,10 +45,11 @@ bool block_is_plausible(const Lattice& lattice, const double* block) {
     return true;
 }
 
-// 1. Fit the model; reject when its normal matrix was singular.
+// 1. Fit the model; reject when its normal matrix was singular, or when a
+//    coefficient is so large that the fit was singular up to rounding.
 // 2. Solve for the block; reject when its matrix was singular.
-// 3. Reject a block the fusion must not see (wild values from a fit that was
-//    singular only up to rounding).
+// 3. Reject a block the fusion must not see (values far outside the pixel
+//    range), a second guard against fits that were nearly singular.
 // 4. Accept; an implausible centre leaves the target's current value, while
 //    the unclamped block stays in block_vector for the block store.
 double estimate_on_lattice(const Lattice& lattice, const double* window, int stride,
@@ -57,14 +58,13 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
 
     assemble_model_system(lattice, window, stride);
     solve_linear_system(model_order, model_vector, model_matrix);
-    if (model_matrix[model_order * model_order - 1] < acceptance_threshold) return 0.0;
+    if (!model_fit_accepted(model_matrix[model_order * model_order - 1], model_vector)) return 0.0;
 
+    // The accepted coefficients keep the block matrix finite and free of
+    // -0.0 (assemble_block_band), as the banded solver requires.
     assemble_block_system(lattice, window, stride);
-    if (coefficients_are_moderate(model_vector))
-        solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
-                            fused_elements_mask(lattice));
-    else
-        solve_linear_system(block_size, block_vector, block_matrix);
+    solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
+                        fused_elements_mask(lattice));
     if (block_matrix[block_size * block_size - 1] < acceptance_threshold) return 0.0;
 
     if (!block_is_plausible(lattice, block_vector)) return 0.0;

@@ -6,6 +6,8 @@
 #ifndef QUILLMORPH_INTERP_ESTIMATOR_H
 #define QUILLMORPH_INTERP_ESTIMATOR_H
 
+#include <cmath>
+
 #include "interp/lattice.h"
 
 // Estimator scratch, one set per thread.  Each call clears and refills it.
@@ -25,6 +27,21 @@ inline thread_local double block_matrix[block_size * block_size];
 // at least this (the solver leaves exactly 1.0 or exactly zero there).
 constexpr double acceptance_threshold = 0.001;
 
+// A fit with a larger coefficient is singular up to rounding (two ramps
+// meeting at a straight edge), and its prediction amplifies the 8-bit
+// rounding of the training pixels.
+constexpr double max_model_coefficient = 8.0;
+
+// The acceptance test of a model fit, from the last diagonal entry of its
+// reduced matrix and its coefficients: every column found a pivot, and every
+// coefficient is finite and at most max_model_coefficient in magnitude.
+inline bool model_fit_accepted(double last_diagonal, const double (&a)[model_order]) {
+    if (last_diagonal < acceptance_threshold) return false;
+    bool moderate = true;
+    for (double coefficient : a) moderate = moderate && std::fabs(coefficient) <= max_model_coefficient;
+    return moderate;
+}
+
 // An accepted block's centre becomes the target's value only within 0..255.
 constexpr double centre_min = 0.0;
 constexpr double centre_max = 255.0;
@@ -35,10 +52,10 @@ inline bool centre_in_range(double centre) { return centre >= centre_min && cent
 // stride    doubles per HR row (W2).
 // accepted  set to 1 when the returned value and block_vector are to be used,
 //           to 0 when not (the returned value is then 0.0).  A call is
-//           rejected when either solve met a column without a pivot, or when
-//           one of the block's inner 3 x 3 elements (those a fusion reads) is
-//           not finite or lies outside -255..510: a fit singular only up to
-//           rounding, typical of smooth ramps, yields blocks of millions.
+//           rejected when either solve met a column without a pivot, when a
+//           model coefficient is not finite or exceeds max_model_coefficient
+//           in magnitude, or when one of the block's inner 3 x 3 elements
+//           (those a fusion reads) is not finite or lies outside -255..510.
 // Returns the new value of the target: the block solution's centre, or the
 // target's current value when that centre lies outside 0..255.
 double estimate_diagonal(const double* window, int stride, int* accepted);  // r, c odd

@@ -7,7 +7,6 @@
 #ifndef QUILLMORPH_INTERP_ESTIMATOR_ASSEMBLY_H
 #define QUILLMORPH_INTERP_ESTIMATOR_ASSEMBLY_H
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -23,17 +22,6 @@ inline std::uint32_t fused_elements_mask(const Lattice& lattice) {
     std::uint32_t mask = 0;
     for (int element : lattice.fusion_element) mask |= 1u << element;
     return mask;
-}
-
-// The block matrix holds 0.0 plus products a_k a_l (plus 1.0 on the
-// diagonal): never -0.0, and finite while every |a_k| stays below this, as
-// the banded solver requires of it.
-constexpr double moderate_coefficient = 1e150;
-
-inline bool coefficients_are_moderate(const double (&a)[model_order]) {
-    bool moderate = true;
-    for (double coefficient : a) moderate = moderate && std::fabs(coefficient) <= moderate_coefficient;
-    return moderate;
 }
 
 // The grid value at offset (dr, dc) from the target, the window starting at
@@ -163,7 +151,11 @@ inline constexpr BlockMatrixTerms block_terms = block_matrix_terms();
 
 // Writes the entries of I + CᵀC within the band, each summed from 0.0 in
 // training order with the 1.0 of the diagonal added last, and leaves the
-// others as they are.  It depends on the coefficients alone, and the
+// others as they are.  For an accepted fit (every |a_k| at most
+// max_model_coefficient) each entry is a sum of at most 16 products below
+// 64 in magnitude, plus 1.0: finite, and never -0.0, since a sum that starts
+// from +0.0 cannot become -0.0.  That is what the banded solvers require of
+// a matrix.  It depends on the coefficients alone, and the
 // products a_m a_l are the same for every training pixel, so they are formed
 // once.  Value is double, or a lane vector for systems solved side by side.
 template <typename Value>

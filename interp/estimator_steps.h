@@ -8,8 +8,9 @@
 
 #include "interp/lattice.h"
 
-// Block values more than a full pixel range outside 0..255 mark a fit that
-// was singular up to rounding (nearly planar windows); they are not estimates.
+// Block values more than a full pixel range outside 0..255 are not
+// estimates: a second guard, behind the limit on the model coefficients,
+// against fits that were nearly singular.
 constexpr double plausible_block_min = -255.0;
 constexpr double plausible_block_max = 510.0;
 
