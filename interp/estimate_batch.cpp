@@ -19,10 +19,10 @@ namespace {
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void assemble_model_lanes(const Lattice& lattice, const double* const windows[solve_lanes],
                           int stride, lane_vector* vector, lane_vector* matrix) {
-    if (&lattice == &diagonal_lattice)
-        assemble_models<diagonal_lattice>(windows, stride, vector, matrix);
-    else
-        assemble_models<axial_lattice>(windows, stride, vector, matrix);
+    // Inlined, so that the assembly is compiled for each clone's processor.
+    with_lattice(lattice, [&](auto on) __attribute__((always_inline)) {
+        assemble_models<decltype(on)::lattice>(windows, stride, vector, matrix);
+    });
 }
 
 __attribute__((target_clones("avx512f", "avx2", "default")))
@@ -72,7 +72,7 @@ void finish_block_batch(BlockBatch& batch, const double* const windows[], int st
         }
         // Every column found a pivot: the last diagonal entry is 1.0.
         for (int i = 0; i < block_size; ++i) blocks[t][i] = batch_vector[i][lane];
-        accepted[t] = block_is_plausible(L, blocks[t]) ? 1 : 0;
+        accepted[t] = block_accepted(1.0, L, blocks[t]) ? 1 : 0;
     }
     batch.lanes_used = 0;
 }
@@ -114,8 +114,7 @@ void estimate_targets(const double* const windows[], int count, int stride, int 
 
 void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
                     int accepted[], double blocks[][block_size]) {
-    if (&lattice == &diagonal_lattice)
-        estimate_targets<diagonal_lattice>(windows, count, stride, accepted, blocks);
-    else
-        estimate_targets<axial_lattice>(windows, count, stride, accepted, blocks);
+    with_lattice(lattice, [&](auto on) {
+        estimate_targets<decltype(on)::lattice>(windows, count, stride, accepted, blocks);
+    });
 }

@@ -2,8 +2,6 @@
 // (interp/estimate_batch.cpp) reproduces, and its fallback.
 #include "interp/estimator.h"
 
-#include <cmath>
-
 #include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
@@ -24,25 +22,11 @@ void assemble_block(const double* window, int stride) {
 }  // namespace
 
 void assemble_model_system(const Lattice& lattice, const double* window, int stride) {
-    if (&lattice == &diagonal_lattice)
-        assemble_model<diagonal_lattice>(window, stride);
-    else
-        assemble_model<axial_lattice>(window, stride);
+    with_lattice(lattice, [&](auto on) { assemble_model<decltype(on)::lattice>(window, stride); });
 }
 
 void assemble_block_system(const Lattice& lattice, const double* window, int stride) {
-    if (&lattice == &diagonal_lattice)
-        assemble_block<diagonal_lattice>(window, stride);
-    else
-        assemble_block<axial_lattice>(window, stride);
-}
-
-bool block_is_plausible(const Lattice& lattice, const double* block) {
-    for (int element : lattice.fusion_element) {
-        const double v = block[element];
-        if (!std::isfinite(v) || v < plausible_block_min || v > plausible_block_max) return false;
-    }
-    return true;
+    with_lattice(lattice, [&](auto on) { assemble_block<decltype(on)::lattice>(window, stride); });
 }
 
 // 1. Fit the model; reject when its normal matrix was singular, or when a
@@ -65,13 +49,10 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
     assemble_block_system(lattice, window, stride);
     solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
                         fused_elements_mask(lattice));
-    if (block_matrix[block_size * block_size - 1] < acceptance_threshold) return 0.0;
-
-    if (!block_is_plausible(lattice, block_vector)) return 0.0;
+    if (!block_accepted(block_matrix[block_size * block_size - 1], lattice, block_vector)) return 0.0;
 
     *accepted = 1;
-    const double centre = block_vector[block_centre];
-    return centre_in_range(centre) ? centre : sample_at(window, stride, 0, 0);
+    return target_value(block_vector[block_centre], sample_at(window, stride, 0, 0));
 }
 
 double estimate_diagonal(const double* window, int stride, int* accepted) {

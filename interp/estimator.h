@@ -6,8 +6,7 @@
 #ifndef QUILLMORPH_INTERP_ESTIMATOR_H
 #define QUILLMORPH_INTERP_ESTIMATOR_H
 
-#include <cmath>
-
+#include "interp/acceptance.h"
 #include "interp/lattice.h"
 
 // Estimator scratch, one set per thread.  Each call clears and refills it.
@@ -22,30 +21,6 @@ inline thread_local double model_vector[model_order];
 inline thread_local double model_matrix[model_order * model_order];
 inline thread_local double block_vector[block_size];
 inline thread_local double block_matrix[block_size * block_size];
-
-// A solve is accepted when the last diagonal entry of the reduced matrix is
-// at least this (the solver leaves exactly 1.0 or exactly zero there).
-constexpr double acceptance_threshold = 0.001;
-
-// A fit with a larger coefficient is singular up to rounding (two ramps
-// meeting at a straight edge), and its prediction amplifies the 8-bit
-// rounding of the training pixels.
-constexpr double max_model_coefficient = 8.0;
-
-// The acceptance test of a model fit, from the last diagonal entry of its
-// reduced matrix and its coefficients: every column found a pivot, and every
-// coefficient is finite and at most max_model_coefficient in magnitude.
-inline bool model_fit_accepted(double last_diagonal, const double (&a)[model_order]) {
-    if (last_diagonal < acceptance_threshold) return false;
-    bool moderate = true;
-    for (double coefficient : a) moderate = moderate && std::fabs(coefficient) <= max_model_coefficient;
-    return moderate;
-}
-
-// An accepted block's centre becomes the target's value only within 0..255.
-constexpr double centre_min = 0.0;
-constexpr double centre_max = 255.0;
-inline bool centre_in_range(double centre) { return centre >= centre_min && centre <= centre_max; }
 
 // window    points at HR (r - 5, c - 5), the top-left corner of the 11 x 11
 //           neighbourhood of the target (r, c); the whole of it lies in the grid.

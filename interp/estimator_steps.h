@@ -8,12 +8,6 @@
 
 #include "interp/lattice.h"
 
-// Block values more than a full pixel range outside 0..255 are not
-// estimates: a second guard, behind the limit on the model coefficients,
-// against fits that were nearly singular.
-constexpr double plausible_block_min = -255.0;
-constexpr double plausible_block_max = 510.0;
-
 // Normal equations of the model fit: model_matrix = DᵀD and model_vector =
 // Dᵀt, D holding one row per training pixel (its four neighbours at twice the
 // lattice directions) and t the training pixels, summed in training order.
@@ -28,10 +22,6 @@ void assemble_model_system(const Lattice& lattice, const double* window, int str
 // four neighbouring block positions.  Overwrites block_vector and
 // block_matrix; reads model_vector.
 void assemble_block_system(const Lattice& lattice, const double* window, int stride);
-
-// True when the nine inner elements of block (the ones a fusion reads) are
-// all finite and within plausible_block_min..plausible_block_max.
-bool block_is_plausible(const Lattice& lattice, const double* block);
 
 // The whole estimate on one lattice; see estimate_diagonal.
 double estimate_on_lattice(const Lattice& lattice, const double* window, int stride,

@@ -93,4 +93,21 @@ constexpr int axial_fusion_order[fusion_terms] = {12, 11, 13, 17, 18, 16, 7, 8, 
 inline constexpr Lattice axial_lattice =
     make_lattice<axial_block_offset, axial_training_offset>(axial_directions, axial_fusion_order);
 
+// Code specialised for one lattice, its offsets known at compile time, takes
+// it as a template argument; a pass knows its lattice only at run time.
+// with_lattice bridges the two, in this one place: it calls
+// step(LatticeTag<L>{}) with L the lattice given, and the step reads it as
+// decltype(tag)::lattice.  Always inlined, so that a step inside a
+// function compiled for several processors is compiled for each of them.
+template <const Lattice& L>
+struct LatticeTag {
+    static constexpr const Lattice& lattice = L;
+};
+
+template <typename Step>
+__attribute__((always_inline)) inline decltype(auto) with_lattice(const Lattice& lattice, Step&& step) {
+    if (&lattice == &diagonal_lattice) return step(LatticeTag<diagonal_lattice>{});
+    return step(LatticeTag<axial_lattice>{});
+}
+
 #endif

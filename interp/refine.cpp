@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "interp/acceptance.h"
 #include "interp/block_store.h"
 #include "interp/estimator.h"
 #include "interp/grid.h"
@@ -81,18 +82,15 @@ void estimate_row(const PassState& s, int r) {
     }
 }
 
-// Stores the accepted centres of row r: an estimator returns its block's
-// centre when that lies within 0..255 and leaves the target as it is
-// otherwise.  A rejected target's slot holds the target's own value, so
-// storing it changes nothing.  Then fuses the row.
+// Gives the targets of row r their new values from the centres of their
+// blocks.  A rejected target's slot holds the target's own value, so that
+// changes nothing.  Then fuses the row.
 void finish_row(const PassState& s, int r) {
     const int centre = slot_centre(*s.lattice);
     double* row = s.grid + static_cast<std::ptrdiff_t>(r) * s.w2;
     const RowSpan targets = target_columns(s.pass, r, s.w2, s.h2);
-    for (int c = targets.first; c <= targets.last; c += 2) {
-        const double value = slot_of(s.store, s.w2, store_rows, r, c)[centre];
-        if (centre_in_range(value)) row[c] = value;
-    }
+    for (int c = targets.first; c <= targets.last; c += 2)
+        row[c] = target_value(slot_of(s.store, s.w2, store_rows, r, c)[centre], row[c]);
     fuse_row(*s.lattice, s.grid, s.store, s.w2, store_rows, r, fused_columns(s.pass, r, s.w2, s.h2));
 }
 
