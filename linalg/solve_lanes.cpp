@@ -130,7 +130,9 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
         holds_negative_zero[i] = false;
     }
     const lanes zero = {};
-    const auto entry = [a, n, &stored_to, &zero](std::size_t i, std::size_t c) -> const lanes& {
+    // Captures by reference: in the sized instantiations n is a constant,
+    // which Clang would call an unused copy while GCC still asks for it.
+    const auto entry = [&](std::size_t i, std::size_t c) -> const lanes& {
         return c < stored_to[i] ? a[i * n + c] : zero;
     };
 

@@ -81,8 +81,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 
 unsigned long long fnv1a(const std::string& bytes) {
     unsigned long long hash = 1469598103934665603ULL;
-    for (unsigned char byte : bytes) {
-        hash ^= byte;
+    for (const char byte : bytes) {
+        hash ^= static_cast<unsigned char>(byte);
         hash *= 1099511628211ULL;
     }
     return hash;
