@@ -50,7 +50,7 @@ TEST(PlatformTime, ProcessorTimeGrowsWithWork) {
     double now = start;
     // Busy until the clock moves: a wall clock would move while sleeping too,
     // but a processor clock that never moves is a fault.
-    for (long i = 0; now == start && i < 4000000000L; ++i) {
+    for (long long i = 0; now == start && i < 4000000000LL; ++i) {
         sink = sink + 1.0;
         if (i % 1000000 == 0) now = platform_processor_seconds();
     }

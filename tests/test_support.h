@@ -22,6 +22,8 @@ void write_file(const std::string& path, const std::string& bytes);
 // The whole file, or "" with *exists set to false when it cannot be opened.
 std::string read_file(const std::string& path, bool* exists = nullptr);
 bool file_exists(const std::string& path);
+// The names in a directory, sorted; empty when it cannot be read.
+std::vector<std::string> list_directory(const std::string& dir);
 
 // A binary PGM file image: "P5\n<w> <h>\n<maxval>\n" followed by the pixels.
 std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, int maxval = 255);
