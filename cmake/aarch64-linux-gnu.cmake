@@ -10,8 +10,15 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 
 set(QUILLMORPH_TARGET_ROOT /usr/aarch64-linux-gnu)
-set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+# GCC unless another compiler is given: for Clang,
+#   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_COMPILER_TARGET=aarch64-linux-gnu
+# (GoogleTest's build also enables C, which compiles nothing here.)
+if(NOT CMAKE_CXX_COMPILER)
+  set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+endif()
+if(NOT CMAKE_C_COMPILER)
+  set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L ${QUILLMORPH_TARGET_ROOT})
 
 set(CMAKE_FIND_ROOT_PATH ${QUILLMORPH_TARGET_ROOT})
