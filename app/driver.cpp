@@ -2,11 +2,8 @@
 // reports the processor time used.  It is the only part that prints.
 #include "app/driver.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "app/messages.h"
 #include "app/read_input.h"
@@ -14,6 +11,7 @@
 #include "interp/refine.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -35,8 +33,7 @@ int fail_reading(InputStatus status, const char* path, int w, int h) {
 // fopen succeeds on a directory; reading it would then fail as a header error.
 std::FILE* open_input(const char* path) {
     std::FILE* stream = std::fopen(path, "rb");
-    struct stat info;
-    if (stream && fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (stream && platform_stream_is_directory(stream)) {
         std::fclose(stream);
         return nullptr;
     }
@@ -44,10 +41,6 @@ std::FILE* open_input(const char* path) {
 }
 
 }  // namespace
-
-double seconds_now() {
-    return static_cast<double>(std::clock()) / static_cast<double>(CLOCKS_PER_SEC);
-}
 
 int run_quillmorph(int argc, char** argv) {
     if (argc < 3) {
@@ -70,7 +63,7 @@ int run_quillmorph(int argc, char** argv) {
         return fail_reading(status, input_path, w, h);
     }
 
-    const double start = seconds_now();
+    const double start = platform_processor_seconds();
     unsigned char* lr = nullptr;
     status = read_lr_pixels(input, w, h, &lr);
     std::fclose(input);
@@ -85,12 +78,12 @@ int run_quillmorph(int argc, char** argv) {
     std::free(lr);
 
     if (refine_image(grid, w, h) != 0) {
-        std::free(grid);
+        free_doubles(grid);
         return fail_reading(input_no_memory, input_path, w, h);
     }
 
     const int written = write_pgm_image(grid, output_path, 2 * w, 2 * h);
-    std::free(grid);
+    free_doubles(grid);
     if (written == pgm_write_no_memory) return fail_reading(input_no_memory, input_path, w, h);
     if (written != pgm_write_ok) {
         std::printf(MSG_WRITE_FAILED, output_path);
@@ -98,6 +91,6 @@ int run_quillmorph(int argc, char** argv) {
     }
     std::printf(MSG_WRITE_DONE, output_path);
 
-    std::printf(MSG_TIME_USED, (seconds_now() - start) / seconds_per_minute);
+    std::printf(MSG_TIME_USED, (platform_processor_seconds() - start) / seconds_per_minute);
     return 0;
 }

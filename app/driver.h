@@ -2,9 +2,6 @@
 #ifndef QUILLMORPH_APP_DRIVER_H
 #define QUILLMORPH_APP_DRIVER_H
 
-// Processor time used so far, in seconds.
-double seconds_now();
-
 // Runs the whole program; returns the exit status, 0 on success and 1 on
 // every failure.  All messages go to standard output.
 int run_quillmorph(int argc, char** argv);

@@ -1,11 +1,10 @@
 #include "app/read_input.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 
 #include "interp/grid.h"
 #include "pgm/pgm.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -13,11 +12,11 @@ constexpr int supported_maxval = 255;
 
 // Bytes left in the stream when it is a regular file, or -1 when unknown.
 long long bytes_remaining(std::FILE* stream) {
-    struct stat info;
-    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    const long long size = platform_stream_regular_size(stream);
+    if (size < 0) return -1;
     const long position = std::ftell(stream);
     if (position < 0) return -1;
-    return static_cast<long long>(info.st_size) - position;
+    return size - position;
 }
 
 // The first buffer for a stream of unknown size; it doubles as bytes arrive.

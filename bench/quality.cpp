@@ -12,11 +12,17 @@
 #include <vector>
 
 #include "app/read_input.h"
+#include "interp/grid.h"
 #include "interp/refine.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
 
 namespace {
+
+// Index of pixel (r, c) in an image whose rows hold stride pixels.
+std::size_t cell(int r, int c, int stride) {
+    return static_cast<std::size_t>(r) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(c);
+}
 
 // PSNR in dB of the grid, as the written bytes, against the original's
 // top-left w2 x h2 pixels.
@@ -24,8 +30,8 @@ double psnr(const std::vector<double>& grid, const unsigned char* original, int 
     double squared_error = 0.0;
     for (int r = 0; r < h2; ++r) {
         for (int c = 0; c < w2; ++c) {
-            const double d = pgm_pixel_from_value(grid[static_cast<std::size_t>(r) * w2 + c]) -
-                             static_cast<double>(original[static_cast<std::size_t>(r) * stride + c]);
+            const double d = pgm_pixel_from_value(grid[cell(r, c, w2)]) -
+                             static_cast<double>(original[cell(r, c, stride)]);
             squared_error += d * d;
         }
     }
@@ -55,10 +61,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<unsigned char> lr(static_cast<std::size_t>(w) * h);
+    std::vector<unsigned char> lr(lr_pixel_count(w, h));
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c)
-            lr[static_cast<std::size_t>(r) * w + c] = original[static_cast<std::size_t>(2 * r) * width + 2 * c];
+            lr[cell(r, c, w)] = original[cell(2 * r, 2 * c, width)];
 
     std::vector<double> grid(4 * lr.size());
     upsample_initial(w, lr.data(), grid.data(), h);

@@ -9,6 +9,7 @@
 #include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
 #include "linalg/solve_lanes.h"
+#include "linalg/vector_dispatch.h"
 
 using namespace assembly;
 
@@ -16,7 +17,7 @@ namespace {
 
 // The lane versions of the assembly, compiled for each processor's vector
 // width.
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void assemble_model_lanes(const Lattice& lattice, const double* const windows[solve_lanes],
                           int stride, lane_vector* vector, lane_vector* matrix) {
     // Inlined, so that the assembly is compiled for each clone's processor.
@@ -25,7 +26,7 @@ void assemble_model_lanes(const Lattice& lattice, const double* const windows[so
     });
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void assemble_lane_band(const lane_vector (&a)[model_order], lane_vector* matrix) {
     assemble_block_band(a, matrix);
 }

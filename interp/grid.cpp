@@ -1,10 +1,9 @@
 #include "interp/grid.h"
 
-#include <sys/mman.h>
-
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -12,7 +11,9 @@ namespace {
 // store keeps 25 doubles for each of the 4 HR cells of an LR pixel.
 constexpr std::size_t max_bytes_per_lr_pixel = 4 * 25 * sizeof(double);
 
-constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;  // x86-64's 2 MiB pages
+constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;  // x86-64's and ARM64's 2 MiB pages
+// Small buffers: a cache line, so that no two threads' buffers share one.
+constexpr std::size_t small_buffer_alignment = 64;
 
 }  // namespace
 
@@ -35,10 +36,13 @@ std::size_t hr_cell_count(int w, int h) {
 double* allocate_doubles(std::size_t count) {
     if (count > SIZE_MAX / sizeof(double)) return nullptr;
     const std::size_t bytes = count * sizeof(double);
-    if (bytes < huge_page_bytes) return static_cast<double*>(std::malloc(bytes ? bytes : 1));
+    if (bytes < huge_page_bytes)
+        return static_cast<double*>(platform_aligned_alloc(small_buffer_alignment, bytes));
     const std::size_t rounded = (bytes + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
     if (rounded < bytes) return nullptr;
-    void* memory = std::aligned_alloc(huge_page_bytes, rounded);
-    if (memory) madvise(memory, rounded, MADV_HUGEPAGE);  // a hint; failure is harmless
+    void* memory = platform_aligned_alloc(huge_page_bytes, rounded);
+    if (memory) platform_advise_huge_pages(memory, rounded);
     return static_cast<double*>(memory);
 }
+
+void free_doubles(double* memory) { platform_aligned_free(memory); }

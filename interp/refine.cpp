@@ -19,8 +19,6 @@
 // and the result is the same bits for any number of threads.
 #include "interp/refine.h"
 
-#include <sched.h>
-
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -33,6 +31,7 @@
 #include "interp/estimator.h"
 #include "interp/grid.h"
 #include "interp/pass_area.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -175,17 +174,14 @@ int run_pass(Pass pass, double* grid, int w2, int h2, int threads) {
     }
     sweep_rows(&sweep);
     for (std::thread& helper : helpers) helper.join();
-    std::free(store);
+    free_doubles(store);
     return 0;
 }
 
 }  // namespace
 
 int available_threads() {
-    cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
-    const int count = CPU_COUNT(&cpus);
-    if (count < 1) return 1;
+    const int count = platform_processor_count();
     return count < max_threads ? count : max_threads;
 }
 

@@ -11,7 +11,8 @@ int refine_image(double* grid, int w, int h);
 // same bits for any number.
 int refine_image_threads(double* grid, int w, int h, int threads);
 
-// The number of processors this process may run on (its affinity mask).
+// The number of processors this process may run on (its affinity mask and
+// CPU quota on Linux), at most the number of threads a pass will start.
 int available_threads();
 
 #endif

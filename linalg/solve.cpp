@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "linalg/solve_steps.h"
+#include "linalg/vector_dispatch.h"
 
 using namespace solve_steps;
 
@@ -256,7 +257,7 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
     for (; j < n && r < n; ++j) r = eliminate_column(a, b, n, j, r);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void solve_block_sized(double* b, double* a, std::uint32_t finished_rows) {
     solve_banded<25, 6>(25, 6, b, a, finished_rows);
 }
@@ -268,7 +269,7 @@ void solve_block_sized(double* b, double* a, std::uint32_t finished_rows) {
 typedef double four_doubles __attribute__((vector_size(4 * sizeof(double))));
 typedef std::int64_t four_lanes __attribute__((vector_size(4 * sizeof(std::int64_t))));
 
-__attribute__((target_clones("avx2", "default")))
+QUILLMORPH_CLONES("avx2", "default")
 void solve_model_sized(double* b, double* a) {
     constexpr std::size_t n = 4;
     four_doubles row[n];

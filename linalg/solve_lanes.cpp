@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "linalg/solve.h"
+#include "linalg/vector_dispatch.h"
 
 // The helpers below return vectors by value; they are always inlined, so no
 // vector ever crosses a call and the ABI warning does not apply.
@@ -130,7 +131,9 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
         holds_negative_zero[i] = false;
     }
     const lanes zero = {};
-    const auto entry = [a, n, &stored_to, &zero](std::size_t i, std::size_t c) -> const lanes& {
+    // Captures by reference: in the sized instantiations n is a constant,
+    // which Clang would call an unused copy while GCC still asks for it.
+    const auto entry = [&](std::size_t i, std::size_t c) -> const lanes& {
         return c < stored_to[i] ? a[i * n + c] : zero;
     };
 
@@ -234,12 +237,12 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
     return lanes_without(bad);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 std::uint32_t solve_block_lanes(lanes* b, lanes* a, std::uint32_t finished_rows) {
     return solve_lanes_banded<25, 6>(25, 6, b, a, finished_rows);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 std::uint32_t solve_any_lanes(std::size_t n, std::size_t bandwidth, lanes* b, lanes* a,
                               std::uint32_t finished_rows) {
     return solve_lanes_banded<0, 0>(n, bandwidth, b, a, finished_rows);
@@ -316,12 +319,12 @@ __attribute__((always_inline)) inline void solve_dense(std::size_t n_runtime, la
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void solve_dense_4(lanes* b, lanes* a) {
     solve_dense<4>(4, b, a);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void solve_dense_any(std::size_t n, lanes* b, lanes* a) {
     solve_dense<0>(n, b, a);
 }

@@ -7,25 +7,16 @@
 // be renamed onto and are written directly.
 #include "pgm/pgm.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace {
 
 constexpr int output_maxval = 255;
-constexpr mode_t default_file_mode = 0666;  // what fopen creates, before the umask
-
-mode_t current_umask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
 
 // Header, pixels, and a close whose failure (a full disk) is caught too.
 int write_pgm_stream(std::FILE* file, const unsigned char* pixels, int width, int height,
@@ -44,24 +35,17 @@ int write_in_place(const char* path, const unsigned char* pixels, int width, int
 }
 
 // Writes a sibling temporary file with the permissions the output would have
-// had, then renames it over path.
-int write_and_rename(const char* path, const struct stat* existing, const unsigned char* pixels,
-                     int width, int height, std::size_t count) {
-    std::string temp_name = std::string(path) + ".XXXXXX";
-    const int fd = mkstemp(&temp_name[0]);
-    if (fd < 0) return pgm_write_failed;
-
-    const mode_t mode = existing ? (existing->st_mode & 07777)
-                                 : (default_file_mode & ~current_umask());
-    std::FILE* file = (fchmod(fd, mode) == 0) ? fdopen(fd, "wb") : nullptr;
-    if (!file) {
-        close(fd);
-        unlink(temp_name.c_str());
-        return pgm_write_failed;
-    }
+// had, then moves it over path.
+int write_and_replace(const char* path, const PathInfo& existing, const unsigned char* pixels,
+                      int width, int height, std::size_t count) {
+    std::string temp_name = path;
+    const unsigned permissions =
+        existing.exists ? existing.permissions : platform_new_file_permissions();
+    std::FILE* file = platform_create_temp_file(&temp_name, permissions);
+    if (!file) return pgm_write_failed;
     if (write_pgm_stream(file, pixels, width, height, count) != pgm_write_ok ||
-        std::rename(temp_name.c_str(), path) != 0) {
-        unlink(temp_name.c_str());
+        platform_replace_file(temp_name.c_str(), path) != 0) {
+        std::remove(temp_name.c_str());
         return pgm_write_failed;
     }
     return pgm_write_ok;
@@ -85,21 +69,19 @@ int write_pgm_image(const double* grid, const char* path, int width, int height)
     if (w > SIZE_MAX / h) return pgm_write_no_memory;
     const std::size_t count = w * h;
 
-    struct stat info;
-    const bool exists = stat(path, &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) return pgm_write_failed;
+    const PathInfo info = platform_path_info(path);
+    if (info.is_directory) return pgm_write_failed;
     // The rename would replace a file that a plain fopen could not write:
     // a read-only output is refused, not silently swapped for a new file.
-    if (exists && faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return pgm_write_failed;
+    if (info.exists && !platform_may_write(path)) return pgm_write_failed;
 
     unsigned char* pixels = static_cast<unsigned char*>(std::malloc(count));
     if (!pixels) return pgm_write_no_memory;
     for (std::size_t i = 0; i < count; ++i) pixels[i] = pgm_pixel_from_value(grid[i]);
 
-    const int status = (exists && !S_ISREG(info.st_mode))
+    const int status = (info.exists && !info.is_regular)
                            ? write_in_place(path, pixels, width, height, count)
-                           : write_and_rename(path, exists ? &info : nullptr, pixels, width,
-                                              height, count);
+                           : write_and_replace(path, info, pixels, width, height, count);
     std::free(pixels);
     return status;
 }

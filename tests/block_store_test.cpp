@@ -9,6 +9,7 @@
 
 #include "interp/block_store.h"
 #include "interp/lattice.h"
+#include "test_support.h"
 
 namespace {
 
@@ -42,9 +43,9 @@ void gather_targets(bool axial, const double* grid, double* store, int w2, int h
 
 // A grid whose every cell names its own position.
 std::vector<double> position_grid(int w2, int h2) {
-    std::vector<double> grid(static_cast<std::size_t>(w2) * h2);
+    std::vector<double> grid(to_size(w2) * to_size(h2));
     for (int r = 0; r < h2; ++r)
-        for (int c = 0; c < w2; ++c) grid[r * w2 + c] = 1000.0 * r + c;
+        for (int c = 0; c < w2; ++c) grid[cell(r, c, w2)] = 1000.0 * r + c;
     return grid;
 }
 
@@ -137,7 +138,7 @@ TEST(FuseBlocks, SumNineTermsInOrderOverTheFusedArea) {
             for (int c = 0; c < w2; ++c) {
                 const bool is_kind = axial ? (r + c) % 2 == 1 : (r % 2 == 1 && c % 2 == 1);
                 const bool in_area = is_kind && r >= 7 && c >= 7 && r <= h2 - 9 && c <= w2 - 9;
-                const double value = grid[r * w2 + c];
+                const double value = grid[cell(r, c, w2)];
                 if (!in_area) {
                     EXPECT_TRUE(std::isnan(value)) << r << "," << c;
                     continue;
@@ -176,7 +177,7 @@ TEST(FuseBlocks, SmallImagesFuseOnlyTheListedCells) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         for (const bool axial : {false, true}) {
             std::vector<double> store(store_doubles(w2, h2), 1000.0);
-            std::vector<double> grid(static_cast<std::size_t>(w2) * h2, 0.0);
+            std::vector<double> grid(to_size(w2) * to_size(h2), 0.0);
             if (axial)
                 fuse_axial_blocks(grid.data(), store.data(), w2, h2);
             else
@@ -184,7 +185,7 @@ TEST(FuseBlocks, SmallImagesFuseOnlyTheListedCells) {
             std::set<std::pair<int, int>> changed;
             for (int r = 0; r < h2; ++r)
                 for (int col = 0; col < w2; ++col)
-                    if (grid[r * w2 + col] != 0.0) changed.insert({r, col});
+                    if (grid[cell(r, col, w2)] != 0.0) changed.insert({r, col});
             EXPECT_EQ(changed, axial ? c.axial : c.diagonal) << (axial ? "axial" : "diagonal");
         }
     }
@@ -229,14 +230,14 @@ TEST(FuseBlocks, OneReplacedBlockMovesItsNineCellsAnEighthOfTheWay) {
         for (int e : lattice.fusion_element) {
             const int r = tr + lattice.block[e].dr, c = tc + lattice.block[e].dc;
             covered.insert({r, c});
-            const double expected = (8.0 * before[r * w2 + c] + 500.0 + e) / 9.0;
-            EXPECT_NEAR(grid[r * w2 + c], expected, 16 * 600.0 * std::numeric_limits<double>::epsilon());
+            const double expected = (8.0 * before[cell(r, c, w2)] + 500.0 + e) / 9.0;
+            EXPECT_NEAR(grid[cell(r, c, w2)], expected, 16 * 600.0 * std::numeric_limits<double>::epsilon());
         }
         EXPECT_EQ(covered.size(), 9u);
         for (int r = 0; r < h2; ++r)
             for (int c = 0; c < w2; ++c)
                 if (!covered.count({r, c})) {
-                    EXPECT_EQ(grid[r * w2 + c], before[r * w2 + c]) << r << "," << c;
+                    EXPECT_EQ(grid[cell(r, c, w2)], before[cell(r, c, w2)]) << r << "," << c;
                 }
     }
 }

@@ -12,8 +12,10 @@
 
 namespace {
 
+std::size_t lr_count(int w, int h) { return to_size(w) * to_size(h); }
+
 std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr) {
-    std::vector<double> grid(4 * static_cast<std::size_t>(w) * h);
+    std::vector<double> grid(4 * lr_count(w, h));
     upsample_initial(w, lr.data(), grid.data(), h);
     return grid;
 }
@@ -27,10 +29,10 @@ std::vector<double> refined(int w, int h, const std::vector<unsigned char>& lr) 
 // Smooth content with texture: every estimate has something to fit.
 std::vector<unsigned char> textured_image(int w, int h, unsigned seed) {
     std::srand(seed);
-    std::vector<unsigned char> lr(static_cast<std::size_t>(w) * h);
+    std::vector<unsigned char> lr(lr_count(w, h));
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c)
-            lr[r * w + c] = static_cast<unsigned char>(
+            lr[cell(r, c, w)] = static_cast<unsigned char>(
                 std::lround(120 + 80 * std::sin(0.45 * c + 0.2 * r) + 30 * std::cos(0.31 * r * c / 7.0) + std::rand() % 9));
     return lr;
 }
@@ -45,7 +47,7 @@ TEST(RefineImage, SmallImagesChangeOnlyTheirTargets) {
     for (int r = 0; r < 12; ++r)
         for (int c = 0; c < 12; ++c)
             if (r != 5 || c != 5) {
-                EXPECT_EQ(after[r * 12 + c], before[r * 12 + c]) << r << "," << c;
+                EXPECT_EQ(after[cell(r, c, 12)], before[cell(r, c, 12)]) << r << "," << c;
             }
 }
 
@@ -57,9 +59,9 @@ TEST(RefineImage, KeepsLrPixelsAndConstantImages) {
         const std::vector<unsigned char> lr = textured_image(w, h, 3);
         const std::vector<double> grid = refined(w, h, lr);
         for (int r = 0; r < h; ++r)
-            for (int c = 0; c < w; ++c) EXPECT_EQ(grid[(2 * r) * (2 * w) + 2 * c], lr[r * w + c]);
+            for (int c = 0; c < w; ++c) EXPECT_EQ(grid[cell(2 * r, 2 * c, 2 * w)], lr[cell(r, c, w)]);
         for (int v : {0, 77, 255}) {
-            const std::vector<unsigned char> flat(static_cast<std::size_t>(w) * h, static_cast<unsigned char>(v));
+            const std::vector<unsigned char> flat(lr_count(w, h), static_cast<unsigned char>(v));
             for (double cell : refined(w, h, flat)) ASSERT_EQ(cell, v);
         }
     }
@@ -69,9 +71,9 @@ TEST(RefineImage, LinearRampHasNoSpeckles) {
     // Model fits on an 8-bit ramp are singular up to rounding; their wild
     // block solutions must not reach the fused cells.
     const int w = 64, h = 64;
-    std::vector<unsigned char> lr(w * h);
+    std::vector<unsigned char> lr(lr_count(w, h));
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) lr[y * w + x] = static_cast<unsigned char>(std::floor(20 + 1.5 * x + 0.7 * y + 0.5));
+        for (int x = 0; x < w; ++x) lr[cell(y, x, w)] = static_cast<unsigned char>(std::floor(20 + 1.5 * x + 0.7 * y + 0.5));
     const std::vector<double> before = upsampled(w, h, lr), after = refined(w, h, lr);
     int far = 0;
     for (std::size_t i = 0; i < after.size(); ++i) {

@@ -15,6 +15,7 @@
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
 #include "linalg/solve_lanes.h"
+#include "test_support.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ std::vector<double> random_window(std::mt19937_64& gen, int kind) {
                 case 2: v = uniform(gen, 0, 255); break;
                 default: v = std::floor(base + slope * c / 3 + fy * 4 * r + 0.5); break;
             }
-            window[r * 11 + c] = std::fmin(255.0, std::fmax(0.0, kind == 2 ? v : std::round(v)));
+            window[cell(r, c, 11)] = std::fmin(255.0, std::fmax(0.0, kind == 2 ? v : std::round(v)));
         }
     }
     return window;
@@ -231,22 +232,22 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
     EverySolver inner = every_solver(inner_rows), all_rows = every_solver(~0u);
     for (int trial = 0; trial < 20000; ++trial) {
         const int n = trial % 3 == 0 ? 4 : 25;
-        std::vector<double> a(n * n, 0.0), b(n);
+        std::vector<double> a(to_size(n * n), 0.0), b(to_size(n));
         for (int i = 0; i < n; ++i) {
             for (int band : bands) {
                 if (i + band >= n) continue;
                 // (+ 0.0 turns a rounded -0.0 into +0.0)
                 const double v = trial % 5 == 0 ? std::round(uniform(gen, -3, 3)) + 0.0 : uniform(gen, -2, 2);
-                a[i * n + i + band] = v;
-                a[(i + band) * n + i] = (trial % 7 == 0) ? uniform(gen, -2, 2) : v;
+                a[cell(i, i + band, n)] = v;
+                a[cell(i + band, i, n)] = (trial % 7 == 0) ? uniform(gen, -2, 2) : v;
             }
-            b[i] = uniform(gen, -300, 300);
+            b[to_size(i)] = uniform(gen, -300, 300);
         }
         // Zero right-hand sides make zero solutions, whose signs tell
         // whether every -0.0 of the elimination was kept.
         if (trial % 10 == 3 || trial % 10 == 4) b.assign(b.size(), 0.0);
         if (trial % 10 == 7 || trial % 10 == 8)
-            for (int i = 0; i < n; i += 2) b[i] = 0.0;
+            for (int i = 0; i < n; i += 2) b[to_size(i)] = 0.0;
         ASSERT_TRUE((trial % 2 ? inner : all_rows).check(n, a, b)) << "trial " << trial;
     }
     // Nearly every one of these systems meets negative pivots and row
@@ -271,16 +272,16 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
     }
     for (int trial = 0; trial < 6000; ++trial) {
         const int n = 1 + static_cast<int>(gen() % (trial % 10 == 0 ? 36 : 25));
-        const int rank = static_cast<int>(gen() % (n + 1));
+        const int rank = static_cast<int>(gen() % to_size(n + 1));
         // A = B C with B n x rank and C rank x n: rank-deficient unless full.
         // Small integers make ties and exact cancellations common.
-        std::vector<double> bm(n * rank), cm(rank * n), a(n * n, 0.0), b(n);
+        std::vector<double> bm(to_size(n * rank)), cm(to_size(rank * n)), a(to_size(n * n), 0.0), b(to_size(n));
         for (double& v : bm) v = std::round(uniform(gen, -2, 2));
         for (double& v : cm) v = std::round(uniform(gen, -2, 2));
         for (int i = 0; i < n; ++i)
             for (int k = 0; k < n; ++k)
-                for (int m = 0; m < rank; ++m) a[i * n + k] += bm[i * rank + m] * cm[m * n + k];
-        if (trial % 3 == 1) a[gen() % (n * n)] += 1e-15;  // near-singular
+                for (int m = 0; m < rank; ++m) a[cell(i, k, n)] += bm[cell(i, m, rank)] * cm[cell(m, k, n)];
+        if (trial % 3 == 1) a[gen() % to_size(n * n)] += 1e-15;  // near-singular
         for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5)) + 0.0;
         if (n <= 32) lanes[static_cast<std::size_t>(n - 1)].add(a, b);
         dense[static_cast<std::size_t>(n - 1)].add(a, b);
@@ -296,18 +297,18 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
     EverySolver solvers = every_solver(inner_rows);
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
-        std::vector<double> a(n * n, 0.0), b(n);
+        std::vector<double> a(to_size(n * n), 0.0), b(to_size(n));
         for (int i = 0; i < n; ++i) {
-            for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k) a[i * n + k] = uniform(gen, -2, 2);
-            b[i] = uniform(gen, -10, 10);
+            for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k) a[cell(i, k, n)] = uniform(gen, -2, 2);
+            b[to_size(i)] = uniform(gen, -10, 10);
         }
         const int count = 1 + static_cast<int>(gen() % 3);
         for (int s = 0; s < count; ++s) {
             const double v = specials[gen() % (sizeof specials / sizeof specials[0])];
             if (gen() % 4 == 0)
-                b[gen() % n] = v;
+                b[gen() % to_size(n)] = v;
             else
-                a[gen() % (n * n)] = v;
+                a[gen() % to_size(n * n)] = v;
         }
         ASSERT_TRUE(solvers.check(n, a, b)) << "trial " << trial;
     }
@@ -320,19 +321,19 @@ TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
     EverySolver solvers = every_solver(~0u);
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
-        std::vector<double> a(n * n, 0.0), b(n), row_scale(n), col_scale(n);
+        std::vector<double> a(to_size(n * n), 0.0), b(to_size(n)), row_scale(to_size(n)), col_scale(to_size(n));
         for (int i = 0; i < n; ++i) {
-            row_scale[i] = std::pow(10.0, std::round(uniform(gen, -300, 300)));
-            col_scale[i] = std::pow(10.0, std::round(uniform(gen, -20, 20)));
+            row_scale[to_size(i)] = std::pow(10.0, std::round(uniform(gen, -300, 300)));
+            col_scale[to_size(i)] = std::pow(10.0, std::round(uniform(gen, -20, 20)));
             if (trial % 4 == 1) {  // finite entries that overflow mid-way
-                row_scale[i] = std::pow(10.0, std::round(uniform(gen, -300, 290)));
-                col_scale[i] = std::pow(10.0, std::round(uniform(gen, -15, 15)));
+                row_scale[to_size(i)] = std::pow(10.0, std::round(uniform(gen, -300, 290)));
+                col_scale[to_size(i)] = std::pow(10.0, std::round(uniform(gen, -15, 15)));
             }
         }
         for (int i = 0; i < n; ++i) {
             for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k)
-                a[i * n + k] = uniform(gen, -2, 2) * row_scale[i] * col_scale[k];
-            b[i] = uniform(gen, -10, 10) * row_scale[i];
+                a[cell(i, k, n)] = uniform(gen, -2, 2) * row_scale[to_size(i)] * col_scale[to_size(k)];
+            b[to_size(i)] = uniform(gen, -10, 10) * row_scale[to_size(i)];
         }
         ASSERT_TRUE(solvers.check(n, a, b)) << "trial " << trial;
     }

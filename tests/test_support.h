@@ -2,8 +2,18 @@
 #ifndef QUILLMORPH_TESTS_TEST_SUPPORT_H
 #define QUILLMORPH_TESTS_TEST_SUPPORT_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+// Images and matrices are indexed with int rows and columns, as the engine
+// takes them; containers want a size_t.  Sizes in the tests are small and
+// never negative, so the conversion is exact.
+inline std::size_t to_size(int n) { return static_cast<std::size_t>(n); }
+// Index of element (r, c) of a row-major array whose rows hold stride elements.
+inline std::size_t cell(int r, int c, int stride) {
+    return to_size(r) * to_size(stride) + to_size(c);
+}
 
 // A fresh directory under the system's temporary folder, one per test.
 std::string make_scratch_dir();
@@ -12,6 +22,8 @@ void write_file(const std::string& path, const std::string& bytes);
 // The whole file, or "" with *exists set to false when it cannot be opened.
 std::string read_file(const std::string& path, bool* exists = nullptr);
 bool file_exists(const std::string& path);
+// The names in a directory, sorted; empty when it cannot be read.
+std::vector<std::string> list_directory(const std::string& dir);
 
 // A binary PGM file image: "P5\n<w> <h>\n<maxval>\n" followed by the pixels.
 std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, int maxval = 255);

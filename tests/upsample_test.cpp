@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "interp/upsample.h"
+#include "test_support.h"
 
 namespace {
 
@@ -24,18 +25,18 @@ TEST(UpsampleInitial, ColumnRampThreeByFour) {
     const std::vector<double> grid = upsample(3, 4, lr);
     const double expected[8] = {10, 13.125, 20, 25, 30, 36.875, 40, 40};
     for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 6; ++c) EXPECT_EQ(grid[r * 6 + c], expected[r]) << r << "," << c;
+        for (int c = 0; c < 6; ++c) EXPECT_EQ(grid[cell(r, c, 6)], expected[r]) << r << "," << c;
 }
 
 TEST(UpsampleInitial, BrightColumnClampsBothNeighbours) {
     // Column 2 is 255, every other pixel 0; HR columns 1 and 7 are -31.875
     // before clamping (column 7 by the last-column rule).
     std::vector<unsigned char> lr(5 * 4, 0);
-    for (int r = 0; r < 4; ++r) lr[r * 5 + 2] = 255;
+    for (int r = 0; r < 4; ++r) lr[cell(r, 2, 5)] = 255;
     const std::vector<double> grid = upsample(5, 4, lr);
     const double expected[10] = {0, 0, 0, 143.4375, 255, 143.4375, 0, 0, 0, 0};
     for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 10; ++c) EXPECT_EQ(grid[r * 10 + c], expected[c]) << r << "," << c;
+        for (int c = 0; c < 10; ++c) EXPECT_EQ(grid[cell(r, c, 10)], expected[c]) << r << "," << c;
 }
 
 TEST(UpsampleInitial, ClampedVerticalValueFeedsHorizontalFilter) {
@@ -67,17 +68,17 @@ TEST(UpsampleInitial, InvariantsOnRandomImages) {
 
         for (int r = 0; r < h2; ++r) {
             for (int c = 0; c < w2; ++c) {
-                const double v = grid[r * w2 + c];
+                const double v = grid[cell(r, c, w2)];
                 EXPECT_GE(v, 0.0);
                 EXPECT_LE(v, 255.0);
                 if (r % 2 == 0 && c % 2 == 0) {
-                    EXPECT_EQ(v, lr[(r / 2) * w + c / 2]);
+                    EXPECT_EQ(v, lr[cell(r / 2, c / 2, w)]);
                 }
                 if (c == w2 - 1) {
-                    EXPECT_EQ(v, grid[r * w2 + c - 1]);
+                    EXPECT_EQ(v, grid[cell(r, c - 1, w2)]);
                 }
                 if (r == h2 - 1) {
-                    EXPECT_EQ(v, grid[(r - 1) * w2 + c]);
+                    EXPECT_EQ(v, grid[cell(r - 1, c, w2)]);
                 }
             }
         }

@@ -1,0 +1,65 @@
+# What the toolchain and the target system offer, as QUILLMORPH_HAVE_*
+# macros in QUILLMORPH_PLATFORM_DEFINITIONS.  The code tests these macros,
+# never the compiler's or the system's name, so that each feature follows
+# what the build can actually do (a cross build checks its target).
+include(CheckCXXSourceCompiles)
+include(CheckCXXSymbolExists)
+
+set(QUILLMORPH_PLATFORM_DEFINITIONS "")
+macro(quillmorph_define_if result)
+  if(${result})
+    list(APPEND QUILLMORPH_PLATFORM_DEFINITIONS ${result})
+  endif()
+endmacro()
+
+# Run-time choice of the vector code needs target_clones, which GCC and
+# Clang implement with ifunc: ELF targets only, and x86 only for these
+# targets.  -Werror, because a compiler that cannot honour the attribute
+# may merely warn and ignore it.
+set(CMAKE_REQUIRED_FLAGS "-Werror")
+check_cxx_source_compiles([=[
+  __attribute__((target_clones("avx512f", "avx2", "default"))) int twice(int x) { return 2 * x; }
+  int main(int argc, char**) { return twice(argc) - 2; }
+]=] QUILLMORPH_HAVE_TARGET_CLONES)
+unset(CMAKE_REQUIRED_FLAGS)
+
+# The POSIX file calls of the platform layer, all or none.
+check_cxx_source_compiles([=[
+  #include <fcntl.h>
+  #include <sys/stat.h>
+  #include <unistd.h>
+  #include <cstdio>
+  #include <cstdlib>
+  int main() {
+    char name[] = "probe.XXXXXX";
+    struct stat info;
+    const int fd = mkstemp(name);
+    const mode_t mask = umask(0);
+    std::FILE* file = fdopen(fd, "wb");
+    return fchmod(fd, mask) + fstat(fileno(file), &info) + stat(name, &info) +
+           S_ISDIR(info.st_mode) + S_ISREG(info.st_mode) + access(name, W_OK) + unlink(name);
+  }
+]=] QUILLMORPH_HAVE_POSIX_FILES)
+
+check_cxx_source_compiles([=[
+  #include <fcntl.h>
+  #include <unistd.h>
+  int main() { return faccessat(AT_FDCWD, ".", W_OK, AT_EACCESS); }
+]=] QUILLMORPH_HAVE_FACCESSAT)
+
+check_cxx_source_compiles([=[
+  #include <sched.h>
+  int main() {
+    cpu_set_t cpus;
+    return sched_getaffinity(0, sizeof cpus, &cpus) + CPU_COUNT(&cpus);
+  }
+]=] QUILLMORPH_HAVE_SCHED_GETAFFINITY)
+
+check_cxx_symbol_exists(MADV_HUGEPAGE "sys/mman.h" QUILLMORPH_HAVE_MADV_HUGEPAGE)
+check_cxx_symbol_exists(posix_memalign "stdlib.h" QUILLMORPH_HAVE_POSIX_MEMALIGN)
+
+foreach(feature QUILLMORPH_HAVE_POSIX_FILES QUILLMORPH_HAVE_FACCESSAT
+                QUILLMORPH_HAVE_SCHED_GETAFFINITY QUILLMORPH_HAVE_MADV_HUGEPAGE
+                QUILLMORPH_HAVE_POSIX_MEMALIGN)
+  quillmorph_define_if(${feature})
+endforeach()
