@@ -31,22 +31,12 @@
 #include "interp/estimator.h"
 #include "interp/grid.h"
 #include "interp/pass_area.h"
+#include "interp/sweep.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr int max_threads = 256;
-// A fusion reads the slots of targets two rows above and below its cell.
-constexpr int fusion_reach = 2;
-// Rows are stored and fused this far behind the estimated rows.  Later
-// targets gather cells two rows up, which must still hold pre-pass values;
-// their windows reach five rows up, and writing cells in the cache lines
-// that other threads' windows are reading would only slow them down.
-constexpr int finish_lag = window_radius + 1;
-// Slot rows in the store: the rows being estimated may run this far ahead
-// of the last fused row, enough to keep every thread busy while the store
-// stays small.
-constexpr int store_rows = 64;
 // Targets handed to the estimators at once: enough to fill most batches of
 // block systems with the targets whose fit is regular.
 constexpr int targets_per_call = 64;
@@ -57,6 +47,7 @@ struct PassState {
     double* grid;
     int w2, h2;
     double* store;
+    int store_rows;
 };
 
 void estimate_row(const PassState& s, int r) {
@@ -72,7 +63,7 @@ void estimate_row(const PassState& s, int r) {
         estimate_batch(*s.lattice, windows, count, s.w2, accepted, blocks);
         for (int t = 0; t < count; ++t) {
             const int c = first + 2 * t;
-            double* slot = slot_of(s.store, s.w2, store_rows, r, c);
+            double* slot = slot_of(s.store, s.w2, s.store_rows, r, c);
             if (accepted[t])
                 keep_block(*s.lattice, blocks[t], slot);
             else
@@ -89,25 +80,25 @@ void finish_row(const PassState& s, int r) {
     double* row = s.grid + static_cast<std::ptrdiff_t>(r) * s.w2;
     const RowSpan targets = target_columns(s.pass, r, s.w2, s.h2);
     for (int c = targets.first; c <= targets.last; c += 2)
-        row[c] = target_value(slot_of(s.store, s.w2, store_rows, r, c)[centre], row[c]);
-    fuse_row(*s.lattice, s.grid, s.store, s.w2, store_rows, r, fused_columns(s.pass, r, s.w2, s.h2));
+        row[c] = target_value(slot_of(s.store, s.w2, s.store_rows, r, c)[centre], row[c]);
+    fuse_row(*s.lattice, s.grid, s.store, s.w2, s.store_rows, r, fused_columns(s.pass, r, s.w2, s.h2));
 }
 
-// The sweep of one pass.  Threads claim rows in order; the rows that no
-// later target can read are stored and fused as soon as they are, by
-// whichever thread completes the row that allows it (unless another is
-// already at it); a thread waits before claiming a row whose slots would
-// overwrite slots a fusion still needs.
+// The sweep of one pass, on as many threads as call sweep_rows (see
+// interp/sweep.h for the order of work).  Rows are finished by whichever
+// thread completes the row that allows it, unless another is already at
+// it, outside the lock, so that the others go on claiming and estimating
+// rows meanwhile.
 struct Sweep {
     const PassState* s;
     int last;  // the last target row
     std::mutex lock;
     std::condition_variable room;
-    int next_row;           // the next row to claim
-    std::vector<char> done;  // estimated rows
-    int done_through;       // every row up to here is estimated
-    int finished;           // every row up to here is stored and fused
-    bool finishing;         // a thread is storing and fusing rows
+    int next_row;               // the next row to claim
+    std::vector<char> estimated;  // estimated rows
+    int estimated_through;      // every row up to here is estimated
+    int finished_through;       // every row up to here is stored and fused
+    bool finishing;             // a thread is storing and fusing rows
 };
 
 void sweep_rows(Sweep* w) {
@@ -116,50 +107,45 @@ void sweep_rows(Sweep* w) {
         int r;
         {
             std::unique_lock<std::mutex> hold(w->lock);
-            // Row r's slots are those of row r - store_rows, which the
-            // fusion of row r - store_rows + fusion_reach reads.
-            w->room.wait(hold, [w] {
-                return w->next_row > w->last || w->next_row - store_rows + fusion_reach <= w->finished;
+            w->room.wait(hold, [w, &s] {
+                return w->next_row > w->last || may_claim(w->next_row, w->finished_through, s.store_rows);
             });
             if (w->next_row > w->last) return;
             r = w->next_row++;
         }
         estimate_row(s, r);
         std::unique_lock<std::mutex> hold(w->lock);
-        w->done[static_cast<std::size_t>(r)] = 1;
-        while (w->done_through < w->last && w->done[static_cast<std::size_t>(w->done_through + 1)])
-            ++w->done_through;
-        // One thread at a time finishes rows, in order, outside the lock, so
-        // that the others go on claiming and estimating rows meanwhile.
+        w->estimated[static_cast<std::size_t>(r)] = 1;
+        w->estimated_through = advance_estimated(w->estimated.data(), w->estimated_through, w->last);
         if (w->finishing) continue;
         w->finishing = true;
         for (;;) {
-            const int safe = w->done_through == w->last ? s.h2 - 1 : w->done_through - finish_lag;
-            if (w->finished >= safe) break;
-            const int from = w->finished + 1;
+            const int through = finishable_through(w->estimated_through, w->last, s.h2);
+            if (w->finished_through >= through) break;
+            const int from = w->finished_through + 1;
             hold.unlock();
-            for (int row = from; row <= safe; ++row) finish_row(s, row);
+            for (int row = from; row <= through; ++row) finish_row(s, row);
             hold.lock();
-            w->finished = safe;
+            w->finished_through = through;
             w->room.notify_all();
         }
         w->finishing = false;
     }
 }
 
-int run_pass(Pass pass, double* grid, int w2, int h2, int threads) {
+int run_pass(Pass pass, double* grid, int w2, int h2, int threads, int store_rows) {
     if (last_target_row(h2) < first_target_row) return 0;
     double* store = allocate_doubles(store_doubles(w2, store_rows));
     if (!store) return -1;
     const PassState s = {pass, pass == diagonal_pass ? &diagonal_lattice : &axial_lattice,
-                         grid, w2, h2, store};
+                         grid, w2, h2, store, store_rows};
     Sweep sweep;
     sweep.s = &s;
     sweep.last = last_target_row(h2);
     sweep.next_row = first_target_row;
-    sweep.done.assign(static_cast<std::size_t>(h2), 0);
-    sweep.done_through = first_target_row - 1;
-    sweep.finished = first_target_row - 1;
+    sweep.estimated.assign(static_cast<std::size_t>(h2), 0);
+    sweep.estimated_through = first_target_row - 1;
+    sweep.finished_through = first_target_row - 1;
     sweep.finishing = false;
 
     // The calling thread is one of the workers, and does the work alone if
@@ -185,12 +171,13 @@ int available_threads() {
     return count < max_threads ? count : max_threads;
 }
 
-int refine_image_threads(double* grid, int w, int h, int threads) {
+int refine_image_threads(double* grid, int w, int h, int threads, int store_rows) {
     const int w2 = 2 * w, h2 = 2 * h;
     if (threads < 1) threads = 1;
     if (threads > max_threads) threads = max_threads;
-    if (run_pass(diagonal_pass, grid, w2, h2, threads) != 0) return -1;
-    if (run_pass(axial_pass, grid, w2, h2, threads) != 0) return -1;
+    if (store_rows < min_store_rows) store_rows = min_store_rows;
+    if (run_pass(diagonal_pass, grid, w2, h2, threads, store_rows) != 0) return -1;
+    if (run_pass(axial_pass, grid, w2, h2, threads, store_rows) != 0) return -1;
     return 0;
 }
 
