@@ -17,6 +17,7 @@
 
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
+#include "test_geometry.h"
 
 namespace {
 
@@ -27,16 +28,9 @@ const double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
 Offset diagonal_training(int q, int s) { return {-3 + 2 * q, -3 + 2 * s}; }
 Offset diagonal_block(int m, int n) { return {-4 + 2 * m, -4 + 2 * n}; }
-bool diagonal_window(int dr, int dc) {
-    return std::abs(dr) % 2 == 1 && std::abs(dc) % 2 == 1 && std::abs(dr) <= 5 && std::abs(dc) <= 5;
-}
 
 Offset axial_training(int i, int j) { return {i - j, i + j - 3}; }
 Offset axial_block(int i, int j) { return {i - j, i + j - 4}; }
-bool axial_window(int dr, int dc) {
-    const int distance = std::abs(dr) + std::abs(dc);
-    return distance == 1 || distance == 3 || distance == 5;
-}
 
 struct Geometry {
     const char* name;
@@ -51,9 +45,9 @@ struct Geometry {
 
 const Geometry geometries[] = {
     {"diagonal", &diagonal_lattice, estimate_diagonal, diagonal_training, diagonal_block,
-     {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}}, diagonal_window, 11, 13},
+     {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}}, in_diagonal_window, 11, 13},
     {"axial", &axial_lattice, estimate_axial, axial_training, axial_block,
-     {{0, -1}, {-1, 0}, {1, 0}, {0, 1}}, axial_window, 11, 12},
+     {{0, -1}, {-1, 0}, {1, 0}, {0, 1}}, in_axial_window, 11, 12},
 };
 
 Offset shifted(Offset at, Offset step, int times) {
@@ -491,7 +485,7 @@ bool is_target(const Geometry& g, int r, int c) {
 }
 
 bool inner_elements_plausible(const double* block) {
-    for (int e : {6, 7, 8, 11, 12, 13, 16, 17, 18})
+    for (int e : inner_block_elements)
         if (!(block[e] >= -255.0 && block[e] <= 510.0)) return false;
     return true;
 }
@@ -540,7 +534,7 @@ TEST(EstimatorOnRamp, RejectsExactlyWhatTheStepByStepTestsReject) {
                         continue;
                     }
                     ++accepted_count;
-                    for (int e : {6, 7, 8, 11, 12, 13, 16, 17, 18})
+                    for (int e : inner_block_elements)
                         ASSERT_EQ(std::memcmp(&out.block[e], &direct_block[e], sizeof(double)), 0)
                             << g.name << " at " << r << ", " << c << ", element " << e;
                     EXPECT_TRUE(std::isfinite(out.value));
@@ -594,7 +588,7 @@ TEST(EstimateBatch, GivesEachTargetWhatItsOwnCallGives) {
                     }
                     ++accepted_count;
                     const double* block = &blocks[t * block_size];
-                    for (int e : {6, 7, 8, 11, 12, 13, 16, 17, 18})
+                    for (int e : inner_block_elements)
                         ASSERT_EQ(std::memcmp(&block[e], &own.block[e], sizeof(double)), 0)
                             << g.name << " at " << r << ", " << columns[t] << ", element " << e;
                 }

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <ostream>
 #include <set>
 #include <utility>
+
+#include "test_geometry.h"
 
 // Found by argument-dependent lookup from inside GoogleTest, so it sits in
 // Offset's namespace; static keeps it out of the other test files.
@@ -61,16 +64,8 @@ struct Named {
     bool (*in_window)(int dr, int dc);   // the 36 known cells an estimator may read
 };
 
-bool diagonal_window(int dr, int dc) {
-    return std::abs(dr) % 2 == 1 && std::abs(dc) % 2 == 1 && std::abs(dr) <= 5 && std::abs(dc) <= 5;
-}
-bool axial_window(int dr, int dc) {
-    const int distance = std::abs(dr) + std::abs(dc);
-    return distance == 1 || distance == 3 || distance == 5;
-}
-
-const Named lattices[] = {{"diagonal", &diagonal_lattice, diagonal_window},
-                          {"axial", &axial_lattice, axial_window}};
+const Named lattices[] = {{"diagonal", &diagonal_lattice, in_diagonal_window},
+                          {"axial", &axial_lattice, in_axial_window}};
 
 // Training pixel (q, s) sits between block positions u, u + 1, u + 5, u + 6
 // (u = 5q + s), one per model direction: the sparsity pattern of the block
@@ -132,7 +127,7 @@ TEST(Lattices, FusionElementsPointBackAtTheFusedCell) {
     const Offset axial_centres[9] = {{0, 0},   {-1, 1}, {1, -1}, {-1, -1}, {0, -2},
                                      {-2, 0},  {1, 1},  {2, 0},  {0, 2}};
     const Offset* centres[2] = {diagonal_centres, axial_centres};
-    const std::set<int> inner = {6, 7, 8, 11, 12, 13, 16, 17, 18};
+    const std::set<int> inner(std::begin(inner_block_elements), std::end(inner_block_elements));
     for (int which = 0; which < 2; ++which) {
         const Lattice& l = *lattices[which].lattice;
         std::set<int> used;

@@ -3,22 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "interp/refine.h"
+#include "interp/sweep.h"
 #include "interp/upsample.h"
 #include "reference/reference_refine.h"
+#include "test_images.h"
 
 namespace {
-
-std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr) {
-    std::vector<double> grid(4 * lr.size());
-    upsample_initial(w, lr.data(), grid.data(), h);
-    return grid;
-}
 
 std::vector<unsigned char> output_bytes(const std::vector<double>& grid) {
     std::vector<unsigned char> bytes(grid.size());
@@ -26,53 +23,51 @@ std::vector<unsigned char> output_bytes(const std::vector<double>& grid) {
     return bytes;
 }
 
-unsigned char pixel(double value) {
-    return static_cast<unsigned char>(std::floor(std::fmin(255.0, std::fmax(0.0, value)) + 0.5));
+// Sizes 3 to 80 on each side, every kind of content, 1, 2, 3 or 7 threads,
+// and the smallest ring of slot rows as well as the usual one: the engine
+// leaves exactly the straightforward refinement's grid.
+// QUILLMORPH_RANDOM_IMAGES sets how many images, where they are slow to run.
+int random_image_count() {
+    const char* count = std::getenv("QUILLMORPH_RANDOM_IMAGES");
+    return count && std::atoi(count) > 0 ? std::atoi(count) : 240;
 }
 
-enum Content { noise, ramp, ramp_edge, binary, waves, constant, content_kinds };
-const char* const content_names[] = {"noise", "ramp", "ramp edge", "binary", "waves", "constant"};
-
-// A w x h image of one kind of content, its slopes, angles and levels drawn
-// from gen.
-std::vector<unsigned char> image(Content content, int w, int h, std::mt19937_64& gen) {
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    const double sx = unit(gen), sy = unit(gen), level = 128 + 100 * unit(gen);
-    const double angle = 3.14159265358979 * unit(gen), period = 2.5 + 3 * (1 + unit(gen));
-    std::vector<unsigned char> lr(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            double v = level;
-            const double across = std::cos(angle) * (x - w / 2.0) + std::sin(angle) * (y - h / 2.0);
-            switch (content) {
-                case noise: v = static_cast<double>(gen() % 256); break;
-                case ramp: v = level + 2 * sx * x + 2 * sy * y; break;
-                case ramp_edge: v = across > 0 ? 60 + sx * x + 0.5 * sy * y : 190 - 0.5 * sx * x + sy * y; break;
-                case binary: v = std::sin(across / period * 3) > 0 ? 255 : 0; break;
-                case waves: v = 128 + 100 * std::sin(across / period) + 20 * std::cos(0.3 * x * sy); break;
-                default: break;
-            }
-            lr[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] = pixel(v);
-        }
-    return lr;
-}
-
-// Sizes 3 to 80 on each side, every kind of content, 1 to 3 threads: the
-// engine leaves exactly the straightforward refinement's grid.
 TEST(RefineImage, MatchesTheStraightforwardRefinement) {
     std::mt19937_64 gen(2026);
     std::uniform_int_distribution<int> side(3, 80);
-    for (int trial = 0; trial < 120; ++trial) {
+    const int thread_counts[] = {1, 2, 3, 7};
+    const int images = random_image_count();
+    for (int trial = 0; trial < images; ++trial) {
         const Content content = static_cast<Content>(trial % content_kinds);
-        const int w = side(gen), h = side(gen), threads = 1 + trial % 3;
-        const std::vector<unsigned char> lr = image(content, w, h, gen);
+        const int w = side(gen), h = side(gen), threads = thread_counts[trial % 4];
+        const int store_rows = trial % 8 < 4 ? min_store_rows : default_store_rows;
+        const std::vector<unsigned char> lr = content_image(content, w, h, gen);
         std::vector<double> engine = upsampled(w, h, lr);
         std::vector<double> straightforward = engine;
-        ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads), 0);
+        ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads, store_rows), 0);
         reference::refine(straightforward.data(), w, h);
         ASSERT_EQ(std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)), 0)
             << "trial " << trial << ": " << content_names[content] << ", " << w << " x " << h << ", "
-            << threads << " threads";
+            << threads << " threads, " << store_rows << " slot rows";
+    }
+}
+
+// Images far taller than the ring, and heights around its sizes, with the
+// smallest ring: every slot row is reused many times over.
+TEST(RefineImage, TallImagesMatchTheStraightforwardRefinement) {
+    std::mt19937_64 gen(2027);
+    const int heights[] = {min_store_rows / 2 + 3, min_store_rows + 3, 34, 35, 36, 300};
+    for (std::size_t i = 0; i < sizeof heights / sizeof heights[0]; ++i) {
+        const int w = 12 + static_cast<int>(i), h = heights[i];
+        const std::vector<unsigned char> lr = content_image(waves, w, h, gen);
+        for (int threads : {1, 3}) {
+            std::vector<double> engine = upsampled(w, h, lr);
+            std::vector<double> straightforward = engine;
+            ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads, min_store_rows), 0);
+            reference::refine(straightforward.data(), w, h);
+            EXPECT_EQ(std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)), 0)
+                << w << " x " << h << ", " << threads << " threads";
+        }
     }
 }
 

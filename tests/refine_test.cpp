@@ -8,17 +8,12 @@
 
 #include "interp/refine.h"
 #include "interp/upsample.h"
+#include "test_images.h"
 #include "test_support.h"
 
 namespace {
 
 std::size_t lr_count(int w, int h) { return to_size(w) * to_size(h); }
-
-std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr) {
-    std::vector<double> grid(4 * lr_count(w, h));
-    upsample_initial(w, lr.data(), grid.data(), h);
-    return grid;
-}
 
 std::vector<double> refined(int w, int h, const std::vector<unsigned char>& lr) {
     std::vector<double> grid = upsampled(w, h, lr);
@@ -26,23 +21,12 @@ std::vector<double> refined(int w, int h, const std::vector<unsigned char>& lr) 
     return grid;
 }
 
-// Smooth content with texture: every estimate has something to fit.
-std::vector<unsigned char> textured_image(int w, int h, unsigned seed) {
-    std::srand(seed);
-    std::vector<unsigned char> lr(lr_count(w, h));
-    for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c)
-            lr[cell(r, c, w)] = static_cast<unsigned char>(
-                std::lround(120 + 80 * std::sin(0.45 * c + 0.2 * r) + 30 * std::cos(0.31 * r * c / 7.0) + std::rand() % 9));
-    return lr;
-}
-
 TEST(RefineImage, SmallImagesChangeOnlyTheirTargets) {
     // 5 x 5 has no target at all; 6 x 6 has the one diagonal target (5, 5).
-    const std::vector<unsigned char> five = textured_image(5, 5, 1);
+    const std::vector<unsigned char> five = textured_pixels(5, 5);
     EXPECT_EQ(refined(5, 5, five), upsampled(5, 5, five));
 
-    const std::vector<unsigned char> six = textured_image(6, 6, 2);
+    const std::vector<unsigned char> six = textured_pixels(6, 6);
     const std::vector<double> before = upsampled(6, 6, six), after = refined(6, 6, six);
     for (int r = 0; r < 12; ++r)
         for (int c = 0; c < 12; ++c)
@@ -56,7 +40,7 @@ TEST(RefineImage, KeepsLrPixelsAndConstantImages) {
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-        const std::vector<unsigned char> lr = textured_image(w, h, 3);
+        const std::vector<unsigned char> lr = textured_pixels(w, h);
         const std::vector<double> grid = refined(w, h, lr);
         for (int r = 0; r < h; ++r)
             for (int c = 0; c < w; ++c) EXPECT_EQ(grid[cell(2 * r, 2 * c, 2 * w)], lr[cell(r, c, w)]);
@@ -84,7 +68,7 @@ TEST(RefineImage, LinearRampHasNoSpeckles) {
 }
 
 TEST(RefineImage, RefinementChangesTexturedImages) {
-    const std::vector<unsigned char> lr = textured_image(20, 16, 4);
+    const std::vector<unsigned char> lr = textured_pixels(20, 16);
     const std::vector<double> before = upsampled(20, 16, lr), after = refined(20, 16, lr);
     int changed = 0;
     for (std::size_t i = 0; i < after.size(); ++i) changed += after[i] != before[i];
@@ -95,7 +79,7 @@ TEST(RefineImage, SameBitsForAnyNumberOfThreads) {
     const int sizes[][2] = {{37, 29}, {23, 41}, {16, 9}};
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
-        const std::vector<unsigned char> lr = textured_image(w, h, 5);
+        const std::vector<unsigned char> lr = textured_pixels(w, h);
         std::vector<double> single = upsampled(w, h, lr);
         ASSERT_EQ(refine_image_threads(single.data(), w, h, 1), 0);
         for (int threads : {2, 3, 7}) {

@@ -17,6 +17,7 @@
 #include "interp/refine.h"
 #include "interp/upsample.h"
 #include "reference/reference_refine.h"
+#include "test_images.h"
 #include "test_support.h"
 
 namespace {
@@ -24,23 +25,6 @@ namespace {
 const std::string exe = QUILLMORPH_EXE;
 const std::string make_chart = MAKE_CHART_EXE;
 const std::string reference_upscale = REFERENCE_UPSCALE_EXE;
-
-// Sinusoids, a step and a little noise from a fixed linear congruential
-// generator: every estimator branch gets exercised.
-std::vector<unsigned char> textured_pixels(int w, int h) {
-    std::vector<unsigned char> pixels;
-    std::uint32_t state = 12345;
-    for (int r = 0; r < h; ++r) {
-        for (int c = 0; c < w; ++c) {
-            state = state * 1664525u + 1013904223u;
-            const double noise = static_cast<double>(state >> 24) / 32.0;
-            double v = 110 + 70 * std::sin(0.5 * c + 0.25 * r) + 40 * std::cos(0.07 * r * c) + noise;
-            if (c > w / 2 + r / 3) v = 255 - v;  // a slanted step
-            pixels.push_back(static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v)))));
-        }
-    }
-    return pixels;
-}
 
 unsigned long long upscaled_checksum(const std::string& program, const std::string& input) {
     const std::string output = input + ".x2.pgm";

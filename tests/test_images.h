@@ -1,0 +1,27 @@
+// Images the tests upscale, made here from formulas and fixed generators.
+#ifndef QUILLMORPH_TESTS_TEST_IMAGES_H
+#define QUILLMORPH_TESTS_TEST_IMAGES_H
+
+#include <random>
+#include <vector>
+
+// Sinusoids, a slanted step and a little noise from a fixed linear
+// congruential generator, the same on every platform: every estimator
+// branch gets exercised, and the pinned outputs are made from it.
+std::vector<unsigned char> textured_pixels(int w, int h);
+
+// Kinds of content for randomised tests.
+enum Content { noise, ramp, ramp_edge, binary, waves, constant, content_kinds };
+extern const char* const content_names[content_kinds];
+
+// A w x h image of one kind of content, its slopes, angles and levels drawn
+// from gen.
+std::vector<unsigned char> content_image(Content content, int w, int h, std::mt19937_64& gen);
+
+// A value rounded half up and clamped to a pixel.
+unsigned char pixel(double value);
+
+// The 2w x 2h grid of the initial upsampling of lr.
+std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr);
+
+#endif
