@@ -18,6 +18,7 @@
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
 #include "test_geometry.h"
+#include "test_support.h"
 
 namespace {
 
@@ -68,11 +69,11 @@ Grid make_grid(int rows, int cols, double fill) {
 }
 
 double& cell(Grid& grid, int r, int c) {
-    return grid.cells[static_cast<std::size_t>(r * grid.cols + c)];
+    return grid.cells[::cell(r, c, grid.cols)];
 }
 
 double value_at(const Grid& grid, int r, int c) {
-    return grid.cells[static_cast<std::size_t>(r * grid.cols + c)];
+    return grid.cells[::cell(r, c, grid.cols)];
 }
 
 const double* window_of(const Grid& grid, int r, int c) {

@@ -14,6 +14,7 @@
 #include "interp/upsample.h"
 #include "reference/reference_refine.h"
 #include "test_images.h"
+#include "test_support.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ struct Truth {
 std::vector<unsigned char> sampled(const Truth& truth, int w, int h) {
     std::vector<unsigned char> lr(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) lr[static_cast<std::size_t>(y * w + x)] = pixel(truth.at(2 * y, 2 * x));
+        for (int x = 0; x < w; ++x) lr[cell(y, x, w)] = pixel(truth.at(2 * y, 2 * x));
     return lr;
 }
 
@@ -109,7 +110,7 @@ TEST(CoefficientLimit, LeavesNoStreaksAtEdgesBetweenRamps) {
         int streaks_limited = 0, streaks_unlimited = 0;
         for (int R = 0; R < 2 * h; ++R)
             for (int C = 0; C < 2 * w; ++C) {
-                const std::size_t i = static_cast<std::size_t>(R * 2 * w + C);
+                const std::size_t i = cell(R, C, 2 * w);
                 const double t = truth.at(R, C);
                 if (std::fabs(reference::output_byte(start[i]) - t) > 16) continue;
                 streaks_limited += std::fabs(reference::output_byte(limited[i]) - t) > 32;
@@ -136,7 +137,7 @@ TEST(CoefficientLimit, BringsAnEightBitRampCloserToItsPlane) {
     int off_with = 0, off_without = 0, changed = 0;
     for (int R = 0; R < 2 * h; ++R)
         for (int C = 0; C < 2 * w; ++C) {
-            const std::size_t i = static_cast<std::size_t>(R * 2 * w + C);
+            const std::size_t i = cell(R, C, 2 * w);
             const double e_with = with[i] - truth.at(R, C), e_without = without[i] - truth.at(R, C);
             square_with += e_with * e_with;
             square_without += e_without * e_without;

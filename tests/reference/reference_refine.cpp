@@ -83,7 +83,7 @@ double estimate(Lattice lattice, const double* grid, int w2, int r, int c, Rules
 
     // Stage 2: the block system (I + CᵀC) x = p + Cᵀy.
     double block_vector[25];
-    std::vector<double> block_matrix(625, 0.0);
+    double block_matrix[625] = {};
     for (int m = 0; m < 5; ++m)
         for (int n = 0; n < 5; ++n) {
             const Step b = block_position(lattice, m, n);
@@ -100,11 +100,11 @@ double estimate(Lattice lattice, const double* grid, int w2, int r, int c, Rules
             const int j[4] = {u, u + 1, u + 5, u + 6};
             for (int k = 0; k < 4; ++k) {
                 block_vector[j[k]] += a[k] * pixel;
-                for (int l = 0; l < 4; ++l) block_matrix[static_cast<std::size_t>(25 * j[k] + j[l])] += a[k] * a[l];
+                for (int l = 0; l < 4; ++l) block_matrix[25 * j[k] + j[l]] += a[k] * a[l];
             }
         }
-    for (int i = 0; i < 25; ++i) block_matrix[static_cast<std::size_t>(26 * i)] += 1.0;
-    solve_linear_system_reference(25, block_vector, block_matrix.data());
+    for (int i = 0; i < 25; ++i) block_matrix[26 * i] += 1.0;
+    solve_linear_system_reference(25, block_vector, block_matrix);
     if (block_matrix[624] < acceptance_threshold) return 0.0;
     for (int e : inner_elements)
         if (!std::isfinite(block_vector[e]) || block_vector[e] < block_min ||
