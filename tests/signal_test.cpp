@@ -30,9 +30,9 @@ namespace {
 const std::string exe = QUILLMORPH_EXE;
 const std::string make_chart = MAKE_CHART_EXE;
 
+#if !defined(_WIN32)
 std::string started(const std::string& in) { return "Start processing file: " + in + ".\n"; }
 
-#if !defined(_WIN32)
 // The directory's entries with the contents of its regular files.
 std::map<std::string, std::string> snapshot(const std::string& dir) {
     std::map<std::string, std::string> entries;
@@ -54,13 +54,14 @@ struct Child {
     int stdout_fd;
 };
 
-Child start(const std::vector<std::string>& args, int stdout_fd = -1) {
+Child start(const std::vector<std::string>& args, int stdout_fd = -1, int ignored_signal = 0) {
     int fds[2];
     if (pipe(fds) != 0) std::abort();
     const pid_t pid = fork();
     if (pid < 0) std::abort();
     if (pid == 0) {
         for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
+        if (ignored_signal != 0) signal(ignored_signal, SIG_IGN);
         dup2(stdout_fd >= 0 ? stdout_fd : fds[1], STDOUT_FILENO);
         if (stdout_fd >= 0) dup2(fds[1], STDERR_FILENO);
         close(fds[0]);
@@ -180,6 +181,53 @@ TEST(Signals, ClosedPipeEndsTheRunBySigpipe) {
     EXPECT_EQ(WTERMSIG(status), SIGPIPE);
     EXPECT_EQ(printed, started(in));
     EXPECT_EQ(list_directory(dir), std::vector<std::string>{"in.pgm"});
+#endif
+}
+
+// nohup and background jobs start programs with signals ignored; the program
+// must not take them back.
+TEST(Signals, SignalsIgnoredAtStartStayIgnored) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs POSIX signals";
+#else
+    const std::string dir = make_scratch_dir();
+    const std::string in = dir + "/in.pgm", out = dir + "/out.pgm";
+
+    // SIGHUP in the middle of the run: the run goes on and succeeds.
+    bool caught = false;
+    for (const int side : {384, 768, 1536}) {
+        ASSERT_EQ(run_program(make_chart, {in, std::to_string(side)}).status, 0);
+        std::remove(out.c_str());
+        const Child child = start({in, out}, -1, SIGHUP);
+        std::string printed;
+        if (stop_in_window(child, dir) == Caught::too_late) {
+            finish(child, &printed);
+            continue;
+        }
+        caught = true;
+        kill(child.pid, SIGHUP);
+        kill(child.pid, SIGCONT);
+        const int status = finish(child, &printed);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << printed;
+        const std::string hr_side = std::to_string(2 * side);
+        const std::string header = "P5\n " + hr_side + " " + hr_side + "\n255\n";
+        EXPECT_EQ(read_file(out).size(), header.size() + 4u * to_size(side * side));
+        break;
+    }
+    EXPECT_TRUE(caught) << "every run got past its temporary file before it was stopped";
+
+    // SIGPIPE ignored: a reader that went away is a write error.
+    int image_pipe[2];
+    ASSERT_EQ(pipe(image_pipe), 0);
+    close(image_pipe[0]);
+    const Child child = start({in, "-"}, image_pipe[1], SIGPIPE);
+    close(image_pipe[1]);
+    std::string printed;
+    const int status = finish(child, &printed);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(printed, started(in) + "Cannot write file: -.\n");
 #endif
 }
 
