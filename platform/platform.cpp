@@ -436,7 +436,7 @@ void platform_install_signal_cleanup() {
         if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
         std::memset(&action, 0, sizeof action);
         action.sa_handler = remove_temp_and_reraise;
-        action.sa_flags = SA_RESETHAND;
+        action.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant on Linux
         sigemptyset(&action.sa_mask);
         for (const int other : cleanup_signals) sigaddset(&action.sa_mask, other);
         sigaction(sig, &action, nullptr);
