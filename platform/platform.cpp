@@ -411,12 +411,11 @@ extern "C" void remove_temp_and_reraise(int sig) {
     std::raise(sig);
 }
 
-bool remember_temp_file(const std::string& name) {
-    if (name.size() >= cleanup_path_size) return false;
+// Records the temporary file just created; its name fits (checked before).
+void remember_temp_file(const std::string& name) {
     const SignalBlock block = block_cleanup_signals();
     std::memcpy(cleanup_path, name.c_str(), name.size() + 1);
     unblock_cleanup_signals(block);
-    return true;
 }
 
 void forget_temp_file() { cleanup_path[0] = '\0'; }
@@ -456,19 +455,18 @@ std::FILE* platform_create_temp_file(const std::string& directory, const PathInf
 #if defined(_WIN32)
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
         *name = prefix + unique_suffix(GetCurrentProcessId(), attempt).substr(1);
-        if (!remember_temp_file(*name)) return nullptr;
+        if (name->size() >= cleanup_path_size) return nullptr;
         int fd = -1;
         const errno_t error = _sopen_s(&fd, name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
                                        _SH_DENYNO, _S_IREAD | _S_IWRITE);
-        if (error == 0) {
-            std::FILE* file = _fdopen(fd, "wb");
-            if (file) return file;
-            _close(fd);
-            platform_remove_temp_file(name->c_str());
-            return nullptr;
-        }
-        forget_temp_file();
-        if (error != EEXIST) return nullptr;
+        if (error == EEXIST) continue;  // another file's name: never to be removed
+        if (error != 0) return nullptr;
+        remember_temp_file(*name);
+        std::FILE* file = _fdopen(fd, "wb");
+        if (file) return file;
+        _close(fd);
+        platform_remove_temp_file(name->c_str());
+        return nullptr;
     }
     (void)replaced;  // a new file is writable by its owner; nothing else applies
     return nullptr;
@@ -499,10 +497,12 @@ std::FILE* platform_create_temp_file(const std::string& directory, const PathInf
     (void)replaced;
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
         *name = prefix + unique_suffix(0, attempt).substr(1);
-        if (!remember_temp_file(*name)) return nullptr;
+        if (name->size() >= cleanup_path_size) return nullptr;
         std::FILE* file = std::fopen(name->c_str(), "wbx");  // "x": fail if it exists
-        if (file) return file;
-        forget_temp_file();
+        if (file) {
+            remember_temp_file(*name);
+            return file;
+        }
     }
     return nullptr;
 #endif
