@@ -96,8 +96,9 @@ int run_quillmorph(int argc, char** argv) {
     close_input(input);
     if (status != input_ok) return fail_reading(messages, status, input_path, w, h);
 
-    // Everything the run needs is allocated and opened before the long
-    // refinement: a run that cannot finish says so at once.
+    // The grid and the output (its temporary file, where it has one) come
+    // before the long refinement, so that a run that cannot finish says so
+    // at once; writing the image afterwards needs no memory of its own.
     double* grid = allocate_doubles(hr_cell_count(w, h));
     if (!grid) {
         std::free(lr);

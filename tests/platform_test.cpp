@@ -1,4 +1,8 @@
 // The platform layer: what each operating system must give the same way.
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -129,6 +133,36 @@ TEST(PlatformFiles, PathInfoTellsFilesFromDirectories) {
     std::fclose(stream);
     std::remove(file.c_str());
     std::remove(dir.c_str());
+}
+
+TEST(PlatformFiles, ResolveLinksFollowsChainsToTheirEnd) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "symbolic links need privileges on Windows";
+#else
+    const std::string dir = make_scratch_dir();
+    write_file(dir + "/file", "x");
+    struct Link {
+        const char* name;
+        std::string text;
+    };
+    const Link links[] = {
+        {"relative", "file"},   {"absolute", dir + "/file"}, {"chain", "relative"},
+        {"dangling", "absent"}, {"loop-a", "loop-b"},        {"loop-b", "loop-a"},
+    };
+    for (const Link& link : links) ASSERT_EQ(symlink(link.text.c_str(), (dir + "/" + link.name).c_str()), 0);
+    struct Case {
+        std::string path;
+        std::string resolved;
+    };
+    const Case cases[] = {
+        {dir + "/file", dir + "/file"},         {dir + "/relative", dir + "/file"},
+        {dir + "/absolute", dir + "/file"},     {dir + "/chain", dir + "/file"},
+        {dir + "/dangling", dir + "/absent"},   {dir + "/missing", dir + "/missing"},
+        {dir + "/loop-a", ""},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(platform_resolve_links(cases[i].path.c_str()), cases[i].resolved) << "row " << i;
+#endif
 }
 
 }  // namespace
