@@ -3,7 +3,8 @@
 #define QUILLMORPH_APP_DRIVER_H
 
 // Runs the whole program; returns the exit status, 0 on success and 1 on
-// every failure.  All messages go to standard output.
+// every failure.  Messages go to standard output, or to standard error when
+// the image does.
 int run_quillmorph(int argc, char** argv);
 
 #endif

@@ -26,15 +26,18 @@ int read_pgm_header(std::FILE* stream, int* width, int* height, int* maxval, int
 // with '#'.  Returns 0 with that line in the buffer, or -1 at end of stream.
 int skip_comment_lines(char* line, std::FILE* stream);
 
-// Status codes of write_pgm_image.
+// Status codes of the writers.
 constexpr int pgm_write_ok = 0;
-constexpr int pgm_write_no_memory = -2;
 constexpr int pgm_write_failed = -3;
 
 // Writes the width x height grid (row stride width) as an 8-bit binary PGM:
 // each value + 0.5, truncated, clamped to 0..255, NaN as 0.  The file appears
 // whole under path or not at all; an existing file is replaced only on success.
 int write_pgm_image(const double* grid, const char* path, int width, int height);
+
+// Writes the header and pixels of the grid to an open stream, converting
+// through a small buffer of its own: no allocation.
+int write_pgm_stream(std::FILE* stream, const double* grid, int width, int height);
 
 // Converts one grid value to its output byte.
 unsigned char pgm_pixel_from_value(double value);

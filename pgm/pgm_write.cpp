@@ -1,55 +1,18 @@
-// Writing the HR grid as an 8-bit binary PGM file.
-//
-// The file is written to a temporary name in the same directory and renamed
-// into place once it is complete, so a failed run never leaves a truncated
-// image under the output name and never damages a file already there.
-// Outputs that are not regular files (a pipe, a terminal, /dev/null) cannot
-// be renamed onto and are written directly.
-#include "pgm/pgm.h"
-
+// Writing the HR grid as an 8-bit binary PGM image.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
-#include "platform/platform.h"
+#include "pgm/pgm.h"
+#include "pgm/pgm_output.h"
 
 namespace {
 
 constexpr int output_maxval = 255;
 
-// Header, pixels, and a close whose failure (a full disk) is caught too.
-int write_pgm_stream(std::FILE* file, const unsigned char* pixels, int width, int height,
-                     std::size_t count) {
-    bool ok = std::fprintf(file, "P5\n %d %d\n%d\n", width, height, output_maxval) > 0;
-    ok = ok && std::fwrite(pixels, 1, count, file) == count;
-    ok = (std::fclose(file) == 0) && ok;
-    return ok ? pgm_write_ok : pgm_write_failed;
-}
-
-int write_in_place(const char* path, const unsigned char* pixels, int width, int height,
-                   std::size_t count) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) return pgm_write_failed;
-    return write_pgm_stream(file, pixels, width, height, count);
-}
-
-// Writes a sibling temporary file with the permissions the output would have
-// had, then moves it over path.
-int write_and_replace(const char* path, const PathInfo& existing, const unsigned char* pixels,
-                      int width, int height, std::size_t count) {
-    std::string temp_name = path;
-    const unsigned permissions =
-        existing.exists ? existing.permissions : platform_new_file_permissions();
-    std::FILE* file = platform_create_temp_file(&temp_name, permissions);
-    if (!file) return pgm_write_failed;
-    if (write_pgm_stream(file, pixels, width, height, count) != pgm_write_ok ||
-        platform_replace_file(temp_name.c_str(), path) != 0) {
-        std::remove(temp_name.c_str());
-        return pgm_write_failed;
-    }
-    return pgm_write_ok;
-}
+// Pixels are converted into this many bytes at a time: writing needs no
+// memory beyond the stack, so a run never fails for memory once the image
+// is computed.
+constexpr std::size_t write_chunk_bytes = std::size_t{1} << 16;
 
 }  // namespace
 
@@ -62,26 +25,27 @@ unsigned char pgm_pixel_from_value(double value) {
     return static_cast<unsigned char>(static_cast<int>(shifted));
 }
 
-int write_pgm_image(const double* grid, const char* path, int width, int height) {
+int write_pgm_stream(std::FILE* stream, const double* grid, int width, int height) {
     if (width <= 0 || height <= 0) return pgm_write_failed;
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t h = static_cast<std::size_t>(height);
-    if (w > SIZE_MAX / h) return pgm_write_no_memory;
+    if (w > SIZE_MAX / h) return pgm_write_failed;
     const std::size_t count = w * h;
 
-    const PathInfo info = platform_path_info(path);
-    if (info.is_directory) return pgm_write_failed;
-    // The rename would replace a file that a plain fopen could not write:
-    // a read-only output is refused, not silently swapped for a new file.
-    if (info.exists && !platform_may_write(path)) return pgm_write_failed;
+    if (std::fprintf(stream, "P5\n %d %d\n%d\n", width, height, output_maxval) <= 0)
+        return pgm_write_failed;
+    unsigned char chunk[write_chunk_bytes];
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = count - done < write_chunk_bytes ? count - done : write_chunk_bytes;
+        for (std::size_t i = 0; i < n; ++i) chunk[i] = pgm_pixel_from_value(grid[done + i]);
+        if (std::fwrite(chunk, 1, n, stream) != n) return pgm_write_failed;
+        done += n;
+    }
+    return pgm_write_ok;
+}
 
-    unsigned char* pixels = static_cast<unsigned char*>(std::malloc(count));
-    if (!pixels) return pgm_write_no_memory;
-    for (std::size_t i = 0; i < count; ++i) pixels[i] = pgm_pixel_from_value(grid[i]);
-
-    const int status = (info.exists && !info.is_regular)
-                           ? write_in_place(path, pixels, width, height, count)
-                           : write_and_replace(path, info, pixels, width, height, count);
-    std::free(pixels);
-    return status;
+int write_pgm_image(const double* grid, const char* path, int width, int height) {
+    PgmOutput output;
+    if (prepare_pgm_output(path, &output) != pgm_write_ok) return pgm_write_failed;
+    return finish_pgm_output(&output, grid, width, height);
 }

@@ -1,4 +1,8 @@
 // The platform layer: what each operating system must give the same way.
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -57,22 +61,29 @@ TEST(PlatformTime, ProcessorTimeGrowsWithWork) {
     EXPECT_GT(now, start);
 }
 
-TEST(PlatformFiles, TempFileIsNewAndReplacesAnExistingFile) {
+TEST(PlatformFiles, TempFileIsNewShortAndReplacesAnExistingFile) {
     const std::string dir = make_scratch_dir();
     const std::string target = dir + "/out.pgm";
     write_file(target, "old contents");
+    const PathInfo none = platform_path_info((dir + "/none").c_str());
 
-    std::string first = target, second = target;
-    std::FILE* a = platform_create_temp_file(&first, platform_new_file_permissions());
-    std::FILE* b = platform_create_temp_file(&second, platform_new_file_permissions());
+    std::string first, second;
+    std::FILE* a = platform_create_temp_file(dir, none, &first);
+    std::FILE* b = platform_create_temp_file(dir, none, &second);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_NE(first, second);
-    EXPECT_EQ(first.compare(0, target.size(), target), 0) << first;
+    // In the directory asked for, under a name short enough for any file
+    // system that takes the output's own name.
+    for (const std::string& name : {first, second}) {
+        EXPECT_EQ(name.compare(0, dir.size() + 1, dir + "/"), 0) << name;
+        EXPECT_LE(name.size() - dir.size() - 1, 32u) << name;
+    }
     EXPECT_GE(std::fputs("new contents", a), 0);
     std::fclose(a);
     std::fclose(b);
-    std::remove(second.c_str());
+    platform_remove_temp_file(second.c_str());
+    EXPECT_FALSE(file_exists(second));
 
     // The existing target must be replaced, which a plain rename refuses on
     // some systems.
@@ -81,6 +92,19 @@ TEST(PlatformFiles, TempFileIsNewAndReplacesAnExistingFile) {
     EXPECT_FALSE(file_exists(first));
     std::remove(target.c_str());
     std::remove(dir.c_str());
+}
+
+TEST(PlatformFiles, DirectoryOfAPath) {
+    struct Case {
+        const char* path;
+        const char* directory;
+    };
+    const Case cases[] = {
+        {"out.pgm", "."},     {"/out.pgm", "/"},       {"a/out.pgm", "a"},
+        {"/a/b/out.pgm", "/a/b"}, {"./out.pgm", "."}, {"../x/out.pgm", "../x"},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(platform_directory_of(cases[i].path), cases[i].directory) << "row " << i;
 }
 
 TEST(PlatformFiles, PathInfoTellsFilesFromDirectories) {
@@ -109,6 +133,36 @@ TEST(PlatformFiles, PathInfoTellsFilesFromDirectories) {
     std::fclose(stream);
     std::remove(file.c_str());
     std::remove(dir.c_str());
+}
+
+TEST(PlatformFiles, ResolveLinksFollowsChainsToTheirEnd) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "symbolic links need privileges on Windows";
+#else
+    const std::string dir = make_scratch_dir();
+    write_file(dir + "/file", "x");
+    struct Link {
+        const char* name;
+        std::string text;
+    };
+    const Link links[] = {
+        {"relative", "file"},   {"absolute", dir + "/file"}, {"chain", "relative"},
+        {"dangling", "absent"}, {"loop-a", "loop-b"},        {"loop-b", "loop-a"},
+    };
+    for (const Link& link : links) ASSERT_EQ(symlink(link.text.c_str(), (dir + "/" + link.name).c_str()), 0);
+    struct Case {
+        std::string path;
+        std::string resolved;
+    };
+    const Case cases[] = {
+        {dir + "/file", dir + "/file"},         {dir + "/relative", dir + "/file"},
+        {dir + "/absolute", dir + "/file"},     {dir + "/chain", dir + "/file"},
+        {dir + "/dangling", dir + "/absent"},   {dir + "/missing", dir + "/missing"},
+        {dir + "/loop-a", ""},
+    };
+    for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
+        EXPECT_EQ(platform_resolve_links(cases[i].path.c_str()), cases[i].resolved) << "row " << i;
+#endif
 }
 
 }  // namespace

@@ -11,12 +11,15 @@
 #else
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -159,7 +162,77 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n')) result.output += output[i];
     return result;
 }
+// Standard input, output and error are files in a scratch folder: the
+// child never waits on a pipe the parent is not serving.
+RunResult run_program_piped(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& input, bool unprivileged) {
+    (void)unprivileged;
+    const std::string dir = make_scratch_dir();
+    const std::string in_path = dir + "\\stdin", out_path = dir + "\\stdout", err_path = dir + "\\stderr";
+    write_file(in_path, input);
+    SECURITY_ATTRIBUTES inherited = {};
+    inherited.nLength = sizeof inherited;
+    inherited.bInheritHandle = TRUE;
+    const auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
+        return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                           disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE in = open(in_path, GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = open(out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = open(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+    if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE)
+        std::abort();
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::string command = quoted(program);
+    for (const std::string& arg : args) command += " " + quoted(arg);
+    std::vector<char> command_line(command.begin(), command.end());
+    command_line.push_back('\0');
+    PROCESS_INFORMATION child = {};
+    const BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
+                                        TRUE, 0, nullptr, nullptr, &startup, &child);
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    RunResult result{-1, ""};
+    if (started) {
+        WaitForSingleObject(child.hProcess, INFINITE);
+        DWORD code = 0;
+        if (GetExitCodeProcess(child.hProcess, &code)) result.status = static_cast<int>(code);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+    }
+    result.output = read_file(out_path);
+    const std::string errors = read_file(err_path);
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        if (!(errors[i] == '\r' && i + 1 < errors.size() && errors[i + 1] == '\n')) result.errors += errors[i];
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return result;
+}
+
+std::string cannot_run_unprivileged(const std::string& program) {
+    (void)program;
+    return "there is no other user to run as on Windows";
+}
 #else
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+// In a child before exec: becomes nobody when asked to and running as root.
+bool drop_privileges(bool unprivileged) {
+    return !unprivileged || geteuid() != 0 ||
+           (setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0);
+}
+
+}  // namespace
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       bool unprivileged) {
     int pipe_fds[2];
@@ -167,10 +240,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     pid_t pid = fork();
     if (pid < 0) std::abort();
     if (pid == 0) {
-        constexpr uid_t nobody = 65534;
-        if (unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(126);
+        if (!drop_privileges(unprivileged)) _exit(126);
         dup2(pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
@@ -192,6 +262,86 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     return result;
+}
+RunResult run_program_piped(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& input, bool unprivileged) {
+    int in_fds[2], out_fds[2], err_fds[2];
+    if (pipe(in_fds) != 0 || pipe(out_fds) != 0 || pipe(err_fds) != 0) std::abort();
+    // A program that stops reading early must not kill the test with SIGPIPE.
+    const auto previous_pipe_action = std::signal(SIGPIPE, SIG_IGN);
+    const pid_t pid = fork();
+    if (pid < 0) std::abort();
+    if (pid == 0) {
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, SIG_DFL);
+        if (!drop_privileges(unprivileged)) _exit(126);
+        dup2(in_fds[0], STDIN_FILENO);
+        dup2(out_fds[1], STDOUT_FILENO);
+        dup2(err_fds[1], STDERR_FILENO);
+        for (const int fd : {in_fds[0], in_fds[1], out_fds[0], out_fds[1], err_fds[0], err_fds[1]})
+            close(fd);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(in_fds[0]);
+    close(out_fds[1]);
+    close(err_fds[1]);
+    fcntl(in_fds[1], F_SETFL, O_NONBLOCK);
+
+    // Feeds stdin and drains stdout and stderr together, so that no pipe
+    // fills up while the other side waits on another.
+    RunResult result{-1, ""};
+    std::size_t sent = 0;
+    int to_child = in_fds[1];
+    if (input.empty()) {
+        close(to_child);
+        to_child = -1;
+    }
+    int from_child[2] = {out_fds[0], err_fds[0]};
+    std::string* sinks[2] = {&result.output, &result.errors};
+    while (to_child >= 0 || from_child[0] >= 0 || from_child[1] >= 0) {
+        pollfd fds[3] = {{to_child, POLLOUT, 0}, {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            std::abort();
+        }
+        if (to_child >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t wrote = write(to_child, input.data() + sent, input.size() - sent);
+            if (wrote > 0) sent += static_cast<std::size_t>(wrote);
+            if ((wrote < 0 && errno != EAGAIN) || sent == input.size()) {
+                close(to_child);
+                to_child = -1;
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (from_child[i] < 0 || !(fds[i + 1].revents & (POLLIN | POLLERR | POLLHUP))) continue;
+            char chunk[4096];
+            const ssize_t got = read(from_child[i], chunk, sizeof chunk);
+            if (got > 0) {
+                sinks[i]->append(chunk, static_cast<std::size_t>(got));
+            } else {
+                close(from_child[i]);
+                from_child[i] = -1;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::signal(SIGPIPE, previous_pipe_action);
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+std::string cannot_run_unprivileged(const std::string& program) {
+    if (geteuid() != 0) return "";  // already an ordinary user
+    const RunResult run = run_program(program, {}, true);
+    if (run.status == 126) return "cannot switch to the user nobody";
+    if (run.status == 127) return "the user nobody cannot reach " + program;
+    return "";
 }
 #endif
 

@@ -31,12 +31,21 @@ std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, in
 struct RunResult {
     int status;           // exit status, or -1 when the program did not exit normally
     std::string output;   // everything it wrote to stdout
+    std::string errors = "";  // everything it wrote to stderr (run_program_piped only)
+    int signal = 0;           // the signal that ended it, or 0
 };
 // Runs program with the given arguments (no shell) and captures stdout.
 // With unprivileged set, a run as root drops to the user nobody first, so
 // that file permissions apply to it.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       bool unprivileged = false);
+// The same with input as standard input and stderr captured apart from
+// stdout, byte for byte (on Windows the CR LF line ends of stderr come back
+// as LF).  The signals the program may take are at their defaults in it.
+RunResult run_program_piped(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& input, bool unprivileged = false);
+// Why the program cannot be run as another user here, or "" when it can.
+std::string cannot_run_unprivileged(const std::string& program);
 
 // 64-bit FNV-1a of a byte string, for pinning outputs.
 unsigned long long fnv1a(const std::string& bytes);
