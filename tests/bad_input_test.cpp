@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "test_images.h"
 #include "test_support.h"
 
 namespace {
@@ -31,19 +32,7 @@ std::string started(const std::string& in) { return "Start processing file: " + 
 std::string header_error(const std::string& in) { return "PGM file " + in + " header error.\n"; }
 std::string cannot_write(const std::string& out) { return "Cannot write file: " + out + ".\n"; }
 
-std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
 std::string repeated(std::size_t count, char byte) { return std::string(count, byte); }
-
-std::string valid_image(int w, int h) {
-    std::vector<unsigned char> pixels;
-    for (int i = 0; i < w * h; ++i) pixels.push_back(static_cast<unsigned char>(i * 7));
-    return pgm_bytes(w, h, pixels);
-}
 
 // Every entry of a directory with the contents of its regular files: equal
 // snapshots mean nothing was created, removed or changed there.
@@ -152,13 +141,21 @@ TEST(BadInput, EveryTruncationOfAValidHeader) {
         const TruncationCase& c = cases[i];
         ASSERT_EQ(c.outcomes.size(), c.header.size() + 1) << c.name;
         for (std::size_t n = 0; n <= c.header.size(); ++n) {
-            SCOPED_TRACE("row " + std::to_string(i) + " (" + c.name + "), first " + std::to_string(n) + " bytes");
+            SCOPED_TRACE("row " + std::to_string(i) + " (" + c.name + "), first " +
+                         std::to_string(n) + " bytes");
             write_file(in, c.header.substr(0, n));
             std::string expected = started(in);
             switch (c.outcomes[n]) {
-                case 'H': expected += header_error(in); break;
-                case 'F': expected += "Format error. Can only support 8-bit gray scale image.\n"; break;
-                case 'T': expected += "PGM file " + in + " is truncated: it holds fewer than 4 x 3 pixels.\n"; break;
+                case 'H':
+                    expected += header_error(in);
+                    break;
+                case 'F':
+                    expected += "Format error. Can only support 8-bit gray scale image.\n";
+                    break;
+                case 'T':
+                    expected +=
+                        "PGM file " + in + " is truncated: it holds fewer than 4 x 3 pixels.\n";
+                    break;
             }
             expect_refusal(in, out, expected);
         }
@@ -173,7 +170,8 @@ TEST(BadInput, DevNullIsAnEmptyInput) {
 
 // Input from a pipe, whose size the reader cannot check before allocating.
 RunResult run_from_pipe(const std::string& bytes_file, const std::string& out) {
-    return run_program("/bin/sh", {"-c", "cat \"$1\" | exec \"$0\" /dev/stdin \"$2\"", exe, bytes_file, out});
+    return run_program("/bin/sh",
+                       {"-c", "cat \"$1\" | exec \"$0\" /dev/stdin \"$2\"", exe, bytes_file, out});
 }
 
 TEST(BadInput, PipeInputIsReadAsFarAsItGoes) {
@@ -187,7 +185,8 @@ TEST(BadInput, PipeInputIsReadAsFarAsItGoes) {
     RunResult run = run_from_pipe(in, out);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, started("/dev/stdin") +
-                              "PGM file /dev/stdin is truncated: it holds fewer than 100000000 x 100000000 pixels.\n");
+                              "PGM file /dev/stdin is truncated: it holds fewer than 100000000 x "
+                              "100000000 pixels.\n");
     EXPECT_FALSE(file_exists(out));
 
     // Tens of kilobytes, one byte short, then whole: the same verdicts and the
@@ -196,8 +195,9 @@ TEST(BadInput, PipeInputIsReadAsFarAsItGoes) {
     write_file(in, image.substr(0, image.size() - 1));
     run = run_from_pipe(in, out);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, started("/dev/stdin") +
-                              "PGM file /dev/stdin is truncated: it holds fewer than 22000 x 3 pixels.\n");
+    EXPECT_EQ(run.output,
+              started("/dev/stdin") +
+                  "PGM file /dev/stdin is truncated: it holds fewer than 22000 x 3 pixels.\n");
     EXPECT_FALSE(file_exists(out));
 
     write_file(in, image);

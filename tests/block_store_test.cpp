@@ -34,8 +34,9 @@ constexpr Family axial_targets[] = {{5, -7, 6, -8}, {6, -8, 5, -7}};
 // rejected.
 void gather_targets(bool axial, const double* grid, double* store, int w2, int h2) {
     const Lattice& lattice = axial ? axial_lattice : diagonal_lattice;
-    for (const Family& f : axial ? std::vector<Family>(std::begin(axial_targets), std::end(axial_targets))
-                                 : std::vector<Family>(std::begin(diagonal_targets), std::end(diagonal_targets)))
+    for (const Family& f :
+         axial ? std::vector<Family>(std::begin(axial_targets), std::end(axial_targets))
+               : std::vector<Family>(std::begin(diagonal_targets), std::end(diagonal_targets)))
         for (int r = f.first_r; r <= h2 + f.last_r; r += 2)
             for (int c = f.first_c; c <= w2 + f.last_c; c += 2)
                 gather_block(lattice, grid, w2, r, c, slot_of(store, w2, h2, r, c));
@@ -62,10 +63,16 @@ TEST(GatherBlock, FirstSlotElementOrder) {
         Offset (*cell)(int a, int b);
     } cases[] = {
         // Slot (2, 2), centred at (5, 5): rows 1, 3, .., 9 by columns 1, 3, .., 9.
-        {"diagonal", &diagonal_lattice, 5, 5, [](int a, int b) { return Offset{1 + 2 * a, 1 + 2 * b}; }},
+        {"diagonal", &diagonal_lattice, 5, 5,
+         [](int a, int b) {
+             return Offset{1 + 2 * a, 1 + 2 * b};
+         }},
         // Slot (4, 5): elements 0..4 are (4, 1), (3, 2), (2, 3), (1, 4), (0, 5);
         // each element row moves one down and one right.
-        {"axial", &axial_lattice, 4, 5, [](int a, int b) { return Offset{4 + a - b, 1 + a + b}; }},
+        {"axial", &axial_lattice, 4, 5,
+         [](int a, int b) {
+             return Offset{4 + a - b, 1 + a + b};
+         }},
     };
     for (const auto& one : cases) {
         SCOPED_TRACE(one.name);
@@ -102,7 +109,8 @@ TEST(FuseBlocks, ReadOnlyTheSlotsOfTargets) {
             else
                 fuse_diagonal_blocks(grid.data(), store.data(), w2, h2);
             for (std::size_t i = 0; i < grid.size(); ++i)
-                ASSERT_FALSE(std::isnan(grid[i])) << (axial ? "axial" : "diagonal") << " cell " << i;
+                ASSERT_FALSE(std::isnan(grid[i]))
+                    << (axial ? "axial" : "diagonal") << " cell " << i;
             // Nine gathered copies of a cell average back to the cell.
             EXPECT_EQ(grid, positions) << (axial ? "axial" : "diagonal");
         }
@@ -115,10 +123,10 @@ struct Term {
     int slot_dr, slot_dc;  // centre of the contributing block, relative to the cell
     int element;
 };
-constexpr Term diagonal_terms[fusion_terms] = {{0, 2, 11},  {0, 0, 12},  {0, -2, 13},
+constexpr Term diagonal_terms[fusion_terms] = {{0, 2, 11},  {0, 0, 12},   {0, -2, 13},
                                                {-2, 0, 17}, {-2, -2, 18}, {-2, 2, 16},
                                                {2, 0, 7},   {2, -2, 8},   {2, 2, 6}};
-constexpr Term axial_terms[fusion_terms] = {{0, 0, 12},  {-1, 1, 11}, {1, -1, 13},
+constexpr Term axial_terms[fusion_terms] = {{0, 0, 12},   {-1, 1, 11}, {1, -1, 13},
                                             {-1, -1, 17}, {0, -2, 18}, {-2, 0, 16},
                                             {1, 1, 7},    {2, 0, 8},   {0, 2, 6}};
 
@@ -127,7 +135,8 @@ TEST(FuseBlocks, SumNineTermsInOrderOverTheFusedArea) {
     for (const bool axial : {false, true}) {
         SCOPED_TRACE(axial ? "axial" : "diagonal");
         std::vector<double> store(store_doubles(w2, h2));
-        for (std::size_t i = 0; i < store.size(); ++i) store[i] = std::sin(0.37 * static_cast<double>(i)) * 300.0;
+        for (std::size_t i = 0; i < store.size(); ++i)
+            store[i] = std::sin(0.37 * static_cast<double>(i)) * 300.0;
         std::vector<double> grid(static_cast<std::size_t>(w2) * h2, nan);
         if (axial)
             fuse_axial_blocks(grid.data(), store.data(), w2, h2);
@@ -148,7 +157,9 @@ TEST(FuseBlocks, SumNineTermsInOrderOverTheFusedArea) {
                 for (int t = 0; t < fusion_terms; ++t) {
                     const Term& term = axial ? axial_terms[t] : diagonal_terms[t];
                     const int sr = r + term.slot_dr, sc = c + term.slot_dc;
-                    const double v = slot_of(store.data(), w2, h2, sr, sc)[kept_index(axial ? axial_lattice : diagonal_lattice, term.element)];
+                    const double v = slot_of(
+                        store.data(), w2, h2, sr,
+                        sc)[kept_index(axial ? axial_lattice : diagonal_lattice, term.element)];
                     sum = t == 0 ? v : sum + v;
                 }
                 EXPECT_EQ(value, sum / 9.0) << r << "," << c;
@@ -196,7 +207,8 @@ TEST(FuseBlocks, GatherThenFuseLeavesTheGridUnchanged) {
     // exactly, so a pass whose every estimate was rejected changes nothing.
     const int w2 = 24, h2 = 22;
     std::vector<double> grid(static_cast<std::size_t>(w2) * h2);
-    for (std::size_t i = 0; i < grid.size(); ++i) grid[i] = static_cast<double>((i * 7919) % 65280) / 256.0;
+    for (std::size_t i = 0; i < grid.size(); ++i)
+        grid[i] = static_cast<double>((i * 7919) % 65280) / 256.0;
     const std::vector<double> before = grid;
     std::vector<double> diagonal(store_doubles(w2, h2)), axial(store_doubles(w2, h2));
     gather_targets(false, grid.data(), diagonal.data(), w2, h2);
@@ -231,7 +243,8 @@ TEST(FuseBlocks, OneReplacedBlockMovesItsNineCellsAnEighthOfTheWay) {
             const int r = tr + lattice.block[e].dr, c = tc + lattice.block[e].dc;
             covered.insert({r, c});
             const double expected = (8.0 * before[cell(r, c, w2)] + 500.0 + e) / 9.0;
-            EXPECT_NEAR(grid[cell(r, c, w2)], expected, 16 * 600.0 * std::numeric_limits<double>::epsilon());
+            EXPECT_NEAR(grid[cell(r, c, w2)], expected,
+                        16 * 600.0 * std::numeric_limits<double>::epsilon());
         }
         EXPECT_EQ(covered.size(), 9u);
         for (int r = 0; r < h2; ++r)

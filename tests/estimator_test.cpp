@@ -37,18 +37,32 @@ struct Geometry {
     const char* name;
     const Lattice* lattice;
     double (*estimate)(const double* window, int stride, int* accepted);
-    Offset (*training)(int, int);     // 4 x 4, row-major
-    Offset (*block)(int, int);        // 5 x 5, row-major
-    Offset direction[model_order];    // a0..a3, at distance 1
+    Offset (*training)(int, int);   // 4 x 4, row-major
+    Offset (*block)(int, int);      // 5 x 5, row-major
+    Offset direction[model_order];  // a0..a3, at distance 1
     bool (*in_window)(int dr, int dc);
-    int target_row, target_col;       // a target of this pass in the test grids
+    int target_row, target_col;  // a target of this pass in the test grids
 };
 
 const Geometry geometries[] = {
-    {"diagonal", &diagonal_lattice, estimate_diagonal, diagonal_training, diagonal_block,
-     {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}}, in_diagonal_window, 11, 13},
-    {"axial", &axial_lattice, estimate_axial, axial_training, axial_block,
-     {{0, -1}, {-1, 0}, {1, 0}, {0, 1}}, in_axial_window, 11, 12},
+    {"diagonal",
+     &diagonal_lattice,
+     estimate_diagonal,
+     diagonal_training,
+     diagonal_block,
+     {{-1, -1}, {-1, 1}, {1, -1}, {1, 1}},
+     in_diagonal_window,
+     11,
+     13},
+    {"axial",
+     &axial_lattice,
+     estimate_axial,
+     axial_training,
+     axial_block,
+     {{0, -1}, {-1, 0}, {1, 0}, {0, 1}},
+     in_axial_window,
+     11,
+     12},
 };
 
 Offset shifted(Offset at, Offset step, int times) {
@@ -68,13 +82,9 @@ Grid make_grid(int rows, int cols, double fill) {
     return {rows, cols, std::vector<double>(static_cast<std::size_t>(rows * cols), fill)};
 }
 
-double& cell(Grid& grid, int r, int c) {
-    return grid.cells[::cell(r, c, grid.cols)];
-}
+double& cell(Grid& grid, int r, int c) { return grid.cells[::cell(r, c, grid.cols)]; }
 
-double value_at(const Grid& grid, int r, int c) {
-    return grid.cells[::cell(r, c, grid.cols)];
-}
+double value_at(const Grid& grid, int r, int c) { return grid.cells[::cell(r, c, grid.cols)]; }
 
 const double* window_of(const Grid& grid, int r, int c) {
     return grid.cells.data() + (r - window_radius) * grid.cols + (c - window_radius);
@@ -176,8 +186,7 @@ BlockCase make_block_case(const Geometry& g, std::mt19937_64& gen) {
     fill_window(bc.grid, g, g.target_row, g.target_col, gen, 0.0);
     for (double& a : bc.a) a = static_cast<double>(gen() >> 11) * 0x1.0p-52 - 1.0;
     for (int k = 0; k < model_order; ++k) model_vector[k] = bc.a[k];
-    assemble_block_system(*g.lattice, window_of(bc.grid, g.target_row, g.target_col),
-                          bc.grid.cols);
+    assemble_block_system(*g.lattice, window_of(bc.grid, g.target_row, g.target_col), bc.grid.cols);
     return bc;
 }
 
@@ -251,7 +260,8 @@ TEST(EstimatorSystems, TargetRowAndDiagonalMatchClosedForms) {
             BlockCase bc = make_block_case(g, gen);
             const double* a = bc.a;
             auto s = [&](Offset at, Offset step) {
-                return cell(bc.grid, g.target_row + at.dr + step.dr, g.target_col + at.dc + step.dc);
+                return cell(bc.grid, g.target_row + at.dr + step.dr,
+                            g.target_col + at.dc + step.dc);
             };
             const double tolerance = 8 * DBL_EPSILON;
 
@@ -314,8 +324,8 @@ TEST(Estimator, FlatWindowIsRejectedBeforeTheBlockStage) {
             Grid grid = make_grid(24, 26, v);
             for (double& x : block_vector) x = -7.0;
             int accepted = -1;
-            const double value = g.estimate(window_of(grid, g.target_row, g.target_col),
-                                            grid.cols, &accepted);
+            const double value =
+                g.estimate(window_of(grid, g.target_row, g.target_col), grid.cols, &accepted);
             EXPECT_EQ(accepted, 0);
             EXPECT_EQ(value, 0.0);
             EXPECT_EQ(model_matrix[model_order * model_order - 1], 0.0);
@@ -427,7 +437,8 @@ TEST(ModelFitAccepted, NeedsAPivotInEveryColumnAndCoefficientsUpToEight) {
         {1.0, {0.5, 0.5, 0.5, -inf}, false},
     };
     for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i)
-        EXPECT_EQ(model_fit_accepted(rows[i].last_diagonal, rows[i].a), rows[i].accepted) << "row " << i;
+        EXPECT_EQ(model_fit_accepted(rows[i].last_diagonal, rows[i].a), rows[i].accepted)
+            << "row " << i;
 }
 
 TEST(BlockIsPlausible, BoundsAreInclusiveAndOnlyTheInnerNineCount) {
@@ -438,11 +449,20 @@ TEST(BlockIsPlausible, BoundsAreInclusiveAndOnlyTheInnerNineCount) {
         bool plausible;
     };
     const Row rows[] = {
-        {12, -255.0, true},  {12, 510.0, true},
-        {6, std::nextafter(-255.0, -inf), false}, {18, std::nextafter(510.0, inf), false},
-        {7, not_a_number, false}, {8, inf, false}, {11, -inf, false}, {13, 1e7, false},
-        {16, -1e7, false},   {17, 511.0, false},
-        {0, 1e12, true},     {4, not_a_number, true}, {24, -inf, true}, {9, 1e7, true},
+        {12, -255.0, true},
+        {12, 510.0, true},
+        {6, std::nextafter(-255.0, -inf), false},
+        {18, std::nextafter(510.0, inf), false},
+        {7, not_a_number, false},
+        {8, inf, false},
+        {11, -inf, false},
+        {13, 1e7, false},
+        {16, -1e7, false},
+        {17, 511.0, false},
+        {0, 1e12, true},
+        {4, not_a_number, true},
+        {24, -inf, true},
+        {9, 1e7, true},
     };
     for (const Geometry& g : geometries) {
         for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
@@ -478,7 +498,8 @@ double plane(int x, int y) { return std::floor(20 + 1.5 * x + 0.7 * y + 0.5); }
 // A vertical edge between two ramps, at x = 12 (the lattice coordinates of
 // the axial grid run from -side / 2, so there it is at a quarter of the way).
 double two_ramps(int x, int y) {
-    return x < 12 ? std::floor(40 + 1.2 * x + 0.5 * y + 0.5) : std::floor(200 - 0.8 * x + 0.3 * y + 0.5);
+    return x < 12 ? std::floor(40 + 1.2 * x + 0.5 * y + 0.5)
+                  : std::floor(200 - 0.8 * x + 0.3 * y + 0.5);
 }
 
 bool is_target(const Geometry& g, int r, int c) {
@@ -529,7 +550,8 @@ TEST(EstimatorOnRamp, RejectsExactlyWhatTheStepByStepTestsReject) {
                     }
 
                     const Outcome out = run(g, grid, r, c);
-                    ASSERT_EQ(out.accepted, direct_accepts ? 1 : 0) << g.name << " at " << r << ", " << c;
+                    ASSERT_EQ(out.accepted, direct_accepts ? 1 : 0)
+                        << g.name << " at " << r << ", " << c;
                     if (!out.accepted) {
                         EXPECT_EQ(out.value, 0.0);
                         continue;
@@ -561,7 +583,8 @@ TEST(EstimateBatch, GivesEachTargetWhatItsOwnCallGives) {
             for (int c = 0; c < side; ++c) {
                 const bool flat = (r / 16 + c / 16) % 3 == 0;
                 const double wave = 128 + 90 * std::sin(0.4 * c + 0.25 * r);
-                cell(textured, r, c) = flat ? 77.0 : (r + 2 * c < 150 ? std::round(wave) : random_pixel(gen));
+                cell(textured, r, c) =
+                    flat ? 77.0 : (r + 2 * c < 150 ? std::round(wave) : random_pixel(gen));
             }
         const Grid ramp = ramp_grid(g, side, two_ramps);
         int accepted_count = 0, rejected_count = 0;
@@ -579,10 +602,12 @@ TEST(EstimateBatch, GivesEachTargetWhatItsOwnCallGives) {
                 std::vector<int> accepted(count);
                 std::vector<double> blocks(count * block_size);
                 estimate_batch(*g.lattice, windows.data(), static_cast<int>(count), grid->cols,
-                               accepted.data(), reinterpret_cast<double(*)[block_size]>(blocks.data()));
+                               accepted.data(),
+                               reinterpret_cast<double(*)[block_size]>(blocks.data()));
                 for (std::size_t t = 0; t < count; ++t) {
                     const Outcome own = run(g, *grid, r, columns[t]);
-                    ASSERT_EQ(accepted[t], own.accepted) << g.name << " at " << r << ", " << columns[t];
+                    ASSERT_EQ(accepted[t], own.accepted)
+                        << g.name << " at " << r << ", " << columns[t];
                     if (!own.accepted) {
                         ++rejected_count;
                         continue;

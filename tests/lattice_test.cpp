@@ -27,7 +27,8 @@ TEST(DiagonalLattice, MatchesItsFormulas) {
     const Lattice& l = diagonal_lattice;
     for (int m = 0; m < 5; ++m)
         for (int n = 0; n < 5; ++n)
-            EXPECT_TRUE(same(l.block[5 * m + n], {-4 + 2 * m, -4 + 2 * n})) << "block " << 5 * m + n;
+            EXPECT_TRUE(same(l.block[5 * m + n], {-4 + 2 * m, -4 + 2 * n}))
+                << "block " << 5 * m + n;
     for (int q = 0; q < 4; ++q)
         for (int s = 0; s < 4; ++s)
             EXPECT_TRUE(same(l.training[4 * q + s], {-3 + 2 * q, -3 + 2 * s}))
@@ -37,31 +38,28 @@ TEST(DiagonalLattice, MatchesItsFormulas) {
 }
 
 TEST(AxialLattice, MatchesItsTables) {
-    const Offset block[25] = {
-        {0, -4}, {-1, -3}, {-2, -2}, {-3, -1}, {-4, 0},
-        {1, -3}, {0, -2},  {-1, -1}, {-2, 0},  {-3, 1},
-        {2, -2}, {1, -1},  {0, 0},   {-1, 1},  {-2, 2},
-        {3, -1}, {2, 0},   {1, 1},   {0, 2},   {-1, 3},
-        {4, 0},  {3, 1},   {2, 2},   {1, 3},   {0, 4}};
-    const Offset training[16] = {
-        {0, -3}, {-1, -2}, {-2, -1}, {-3, 0},
-        {1, -2}, {0, -1},  {-1, 0},  {-2, 1},
-        {2, -1}, {1, 0},   {0, 1},   {-1, 2},
-        {3, 0},  {2, 1},   {1, 2},   {0, 3}};
+    const Offset block[25] = {{0, -4},  {-1, -3}, {-2, -2}, {-3, -1}, {-4, 0}, {1, -3}, {0, -2},
+                              {-1, -1}, {-2, 0},  {-3, 1},  {2, -2},  {1, -1}, {0, 0},  {-1, 1},
+                              {-2, 2},  {3, -1},  {2, 0},   {1, 1},   {0, 2},  {-1, 3}, {4, 0},
+                              {3, 1},   {2, 2},   {1, 3},   {0, 4}};
+    const Offset training[16] = {{0, -3}, {-1, -2}, {-2, -1}, {-3, 0}, {1, -2}, {0, -1},
+                                 {-1, 0}, {-2, 1},  {2, -1},  {1, 0},  {0, 1},  {-1, 2},
+                                 {3, 0},  {2, 1},   {1, 2},   {0, 3}};
     const Offset left_up_down_right[4] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
     const Lattice& l = axial_lattice;
     for (int k = 0; k < 25; ++k)
         EXPECT_TRUE(same(l.block[k], block[k])) << "block " << k << " is " << l.block[k];
     for (int t = 0; t < 16; ++t)
-        EXPECT_TRUE(same(l.training[t], training[t])) << "training pixel " << t << " is "
-                                                      << l.training[t];
-    for (int k = 0; k < 4; ++k) EXPECT_TRUE(same(l.direction[k], left_up_down_right[k])) << "a" << k;
+        EXPECT_TRUE(same(l.training[t], training[t]))
+            << "training pixel " << t << " is " << l.training[t];
+    for (int k = 0; k < 4; ++k)
+        EXPECT_TRUE(same(l.direction[k], left_up_down_right[k])) << "a" << k;
 }
 
 struct Named {
     const char* name;
     const Lattice* lattice;
-    bool (*in_window)(int dr, int dc);   // the 36 known cells an estimator may read
+    bool (*in_window)(int dr, int dc);  // the 36 known cells an estimator may read
 };
 
 const Named lattices[] = {{"diagonal", &diagonal_lattice, in_diagonal_window},
@@ -122,10 +120,10 @@ TEST(Lattices, EstimatorReadsCoverExactlyTheWindow) {
 // Term t of a fusion takes, from the block centred at centre[t] relative to
 // the fused cell, the element that points back at the cell.
 TEST(Lattices, FusionElementsPointBackAtTheFusedCell) {
-    const Offset diagonal_centres[9] = {{0, 2},  {0, 0},  {0, -2}, {-2, 0}, {-2, -2},
-                                        {-2, 2}, {2, 0},  {2, -2}, {2, 2}};
-    const Offset axial_centres[9] = {{0, 0},   {-1, 1}, {1, -1}, {-1, -1}, {0, -2},
-                                     {-2, 0},  {1, 1},  {2, 0},  {0, 2}};
+    const Offset diagonal_centres[9] = {{0, 2},  {0, 0}, {0, -2}, {-2, 0}, {-2, -2},
+                                        {-2, 2}, {2, 0}, {2, -2}, {2, 2}};
+    const Offset axial_centres[9] = {{0, 0},  {-1, 1}, {1, -1}, {-1, -1}, {0, -2},
+                                     {-2, 0}, {1, 1},  {2, 0},  {0, 2}};
     const Offset* centres[2] = {diagonal_centres, axial_centres};
     const std::set<int> inner(std::begin(inner_block_elements), std::end(inner_block_elements));
     for (int which = 0; which < 2; ++which) {

@@ -13,17 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "test_images.h"
 #include "test_support.h"
 
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
-
-std::string valid_image(int w, int h) {
-    std::vector<unsigned char> pixels;
-    for (int i = 0; i < w * h; ++i) pixels.push_back(static_cast<unsigned char>(i * 7 + i / w * 13));
-    return pgm_bytes(w, h, pixels);
-}
 
 // The image a plain run writes to a fresh file, which every other way of
 // writing it must match byte for byte.
@@ -31,7 +26,7 @@ std::string expected_output(const std::string& dir, const std::string& in) {
     const std::string out = dir + "/expected.out";
     const RunResult run = run_program(exe, {in, out});
     EXPECT_EQ(run.status, 0) << run.output;
-    const std::string image = read_file(out);
+    std::string image = read_file(out);
     std::remove(out.c_str());
     return image;
 }
@@ -41,7 +36,8 @@ std::string success_messages(const std::string& in, const std::string& out) {
 }
 
 // The messages of a successful run up to the time, which varies.
-void expect_success_messages(const std::string& text, const std::string& in, const std::string& out) {
+void expect_success_messages(const std::string& text, const std::string& in,
+                             const std::string& out) {
     const std::string head = success_messages(in, out);
     EXPECT_EQ(text.substr(0, head.size()), head) << text;
     EXPECT_EQ(text.find('\n', head.size()), text.size() - 1) << text;
@@ -57,7 +53,7 @@ std::string without_cr(std::string text) {
 #if !defined(_WIN32)
 // Where an ordinary user may create and write files.
 std::string shared_scratch_dir() {
-    const std::string dir = make_scratch_dir();
+    std::string dir = make_scratch_dir();
     chmod(dir.c_str(), 0777);
     return dir;
 }
@@ -96,11 +92,13 @@ TEST(StandardStreams, DashReadsStandardInputAndWritesStandardOutput) {
 }
 
 TEST(StandardStreams, FailuresGoToStandardErrorWhenTheImageGoesToStandardOutput) {
-    const RunResult run = run_program_piped(exe, {"-", "-"}, "P6\n4 3\n255\n" + std::string(36, 'x'));
+    const RunResult run =
+        run_program_piped(exe, {"-", "-"}, "P6\n4 3\n255\n" + std::string(36, 'x'));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, "");
-    EXPECT_EQ(run.errors,
-              "Start processing file: -.\nFormat error. Can only support 8-bit gray scale image.\n");
+    EXPECT_EQ(
+        run.errors,
+        "Start processing file: -.\nFormat error. Can only support 8-bit gray scale image.\n");
 }
 
 TEST(StandardStreams, EveryNameOfStandardOutputGetsTheImageAlone) {
@@ -131,8 +129,9 @@ TEST(StandardStreams, EveryNameOfStandardOutputGetsTheImageAlone) {
         expect_success_messages(run.errors, in, names[i]);
         // ... and a regular file.
         std::remove(out.c_str());
-        run = run_program_piped("/bin/sh", {"-c", "exec \"$0\" \"$1\" \"$2\" > \"$3\"", exe, in, names[i], out},
-                                "", true);
+        run = run_program_piped(
+            "/bin/sh", {"-c", "exec \"$0\" \"$1\" \"$2\" > \"$3\"", exe, in, names[i], out}, "",
+            true);
         EXPECT_EQ(run.status, 0) << run.errors;
         EXPECT_EQ(read_file(out), image);
         expect_success_messages(run.errors, in, names[i]);
@@ -140,8 +139,8 @@ TEST(StandardStreams, EveryNameOfStandardOutputGetsTheImageAlone) {
 
     // The file standard output is redirected to, by its own name.
     std::remove(out.c_str());
-    const RunResult run =
-        run_program_piped("/bin/sh", {"-c", "exec \"$0\" \"$1\" \"$2\" > \"$2\"", exe, in, out}, "", true);
+    const RunResult run = run_program_piped(
+        "/bin/sh", {"-c", "exec \"$0\" \"$1\" \"$2\" > \"$2\"", exe, in, out}, "", true);
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(read_file(out), image);
     expect_success_messages(run.errors, in, out);
@@ -155,8 +154,10 @@ TEST(StandardStreams, DevStdoutAsRootLeavesDevAlone) {
 #else
     if (geteuid() != 0) GTEST_SKIP() << "not root: the ordinary user's case is the test before";
     if (!file_exists("/bin/sh")) GTEST_SKIP() << "needs a POSIX shell";
-    const RunResult probe = run_program("/bin/sh", {"-c", "unshare -m --propagation private true 2>&1"});
-    if (probe.status != 0) GTEST_SKIP() << "cannot make a private mount namespace: " << probe.output;
+    const RunResult probe =
+        run_program("/bin/sh", {"-c", "unshare -m --propagation private true 2>&1"});
+    if (probe.status != 0)
+        GTEST_SKIP() << "cannot make a private mount namespace: " << probe.output;
     const std::string dir = make_scratch_dir();
     const std::string in = dir + "/in.pgm", out = dir + "/out.pgm";
     write_file(in, valid_image(9, 7));
@@ -170,7 +171,9 @@ TEST(StandardStreams, DevStdoutAsRootLeavesDevAlone) {
         "[ \"$(ls -A /dev)\" = stdout ] || echo \"/dev holds: $(ls -A /dev)\" >&2\n"
         "exit $status";
     const RunResult run = run_program_piped(
-        "/bin/sh", {"-c", "exec unshare -m --propagation private sh -c \"$0\" \"$@\"", script, exe, in, out}, "");
+        "/bin/sh",
+        {"-c", "exec unshare -m --propagation private sh -c \"$0\" \"$@\"", script, exe, in, out},
+        "");
     ASSERT_NE(run.status, 99) << "could not set up /dev in the namespace: " << run.errors;
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(read_file(out), image);
@@ -217,12 +220,14 @@ TEST(OutputFiles, SymbolicLinksAreFollowedAndKept) {
         EXPECT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(read_file(c.target), image);
         char text[4096] = {};
-        EXPECT_EQ(readlink(link.c_str(), text, sizeof text - 1), static_cast<long>(c.link_text.size()));
+        EXPECT_EQ(readlink(link.c_str(), text, sizeof text - 1),
+                  static_cast<long>(c.link_text.size()));
         EXPECT_EQ(std::string(text), c.link_text);
         // No temporary file left in either directory.
         EXPECT_EQ(list_directory(links), links_before);
         std::vector<std::string> expected_other;
-        if (c.target.compare(0, other.size(), other) == 0) expected_other.push_back(c.target.substr(other.size() + 1));
+        if (c.target.compare(0, other.size(), other) == 0)
+            expected_other.push_back(c.target.substr(other.size() + 1));
         EXPECT_EQ(list_directory(other), expected_other);
     }
 #endif
@@ -285,8 +290,9 @@ TEST(OutputFiles, SpecialFilesAreWrittenDirectly) {
     const std::string image = expected_output(dir, in);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     const RunResult run = run_program(
-        "/bin/sh", {"-c", "cat \"$2\" > \"$3\" & \"$0\" \"$1\" \"$2\"; status=$?; wait; exit $status", exe, in,
-                    fifo, copy});
+        "/bin/sh",
+        {"-c", "cat \"$2\" > \"$3\" & \"$0\" \"$1\" \"$2\"; status=$?; wait; exit $status", exe, in,
+         fifo, copy});
     EXPECT_EQ(run.status, 0) << run.output;
     expect_success_messages(run.output, in, fifo);
     EXPECT_EQ(read_file(copy), image);

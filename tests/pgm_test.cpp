@@ -27,8 +27,8 @@ HeaderResult parse(const std::string& bytes) {
         ADD_FAILURE() << "cannot open " << path;
         return result;
     }
-    result.status = read_pgm_header(stream, &result.width, &result.height, &result.maxval,
-                                    &result.kind);
+    result.status =
+        read_pgm_header(stream, &result.width, &result.height, &result.maxval, &result.kind);
     result.next_byte = std::fgetc(stream);
     std::fclose(stream);
     return result;
@@ -43,7 +43,8 @@ struct HeaderCase {
 TEST(ReadPgmHeader, KnownHeaders) {
     const std::string long_comment = "#" + std::string(600, '7') + " 99 99 255\n";
     const HeaderCase cases[] = {
-        {"five-line header", "P5\n# made by hand\n512 384\n# depth\n255\nX", 0, 512, 384, 255, 1, 'X'},
+        {"five-line header", "P5\n# made by hand\n512 384\n# depth\n255\nX", 0, 512, 384, 255, 1,
+         'X'},
         {"one-line header", "P5 512 384 255\nX", 0, 512, 384, 255, 1, 'X'},
         {"comment before magic", "# first\nP5\n4 3\n255\nX", 0, 4, 3, 255, 1, 'X'},
         {"P6 kind", "P6\n4 3\n255\nX", 0, 4, 3, 255, 3, 'X'},
@@ -106,10 +107,9 @@ TEST(PgmPixelFromValue, RoundsHalfUpAndClamps) {
     const struct {
         double value;
         int byte;
-    } cases[] = {{254.5, 255}, {254.49, 254}, {-0.7, 0}, {300.2, 255}, {0.0, 0},
-                 {0.5, 1},     {-0.5, 0},     {255.0, 255}, {255.49, 255}, {127.5, 128},
-                 {nan, 0},     {inf, 255},    {-inf, 0},    {1e300, 255},  {3e9, 255},
-                 {-3e9, 0}};
+    } cases[] = {{254.5, 255}, {254.49, 254}, {-0.7, 0},     {300.2, 255}, {0.0, 0}, {0.5, 1},
+                 {-0.5, 0},    {255.0, 255},  {255.49, 255}, {127.5, 128}, {nan, 0}, {inf, 255},
+                 {-inf, 0},    {1e300, 255},  {3e9, 255},    {-3e9, 0}};
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(pgm_pixel_from_value(cases[i].value), cases[i].byte) << "case " << i;
 }
@@ -119,7 +119,8 @@ TEST(WritePgmImage, WritesHeaderAndPixels) {
     const std::string path = dir + "/out.pgm";
     const double grid[6] = {0.0, 10.4, 10.5, 255.0, -3.0, 999.0};
     ASSERT_EQ(write_pgm_image(grid, path.c_str(), 3, 2), pgm_write_ok);
-    const std::string expected = std::string("P5\n 3 2\n255\n") + '\0' + "\x0a\x0b\xff" + '\0' + "\xff";
+    const std::string expected =
+        std::string("P5\n 3 2\n255\n") + '\0' + "\x0a\x0b\xff" + '\0' + "\xff";
     EXPECT_EQ(read_file(path), expected);
 }
 

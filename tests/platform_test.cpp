@@ -20,10 +20,17 @@ TEST(CgroupQuota, ProcessorsAreTheQuotaRoundedUp) {
         int cpus;
     };
     const Case cases[] = {
-        {"max 100000\n", 0},     {"100000 100000\n", 1}, {"150000 100000\n", 2},
-        {"50000 100000\n", 1},   {"400000 100000", 4},   {"1 100000\n", 1},
-        {"", 0},                 {"garbage\n", 0},       {"200000\n", 0},
-        {"-1 100000\n", 0},      {"100000 0\n", 0},
+        {"max 100000\n", 0},
+        {"100000 100000\n", 1},
+        {"150000 100000\n", 2},
+        {"50000 100000\n", 1},
+        {"400000 100000", 4},
+        {"1 100000\n", 1},
+        {"", 0},
+        {"garbage\n", 0},
+        {"200000\n", 0},
+        {"-1 100000\n", 0},
+        {"100000 0\n", 0},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
         EXPECT_EQ(cpus_from_cgroup_v2(cases[i].cpu_max), cases[i].cpus) << "row " << i;
@@ -37,10 +44,13 @@ TEST(PlatformProcessors, AtLeastOne) { EXPECT_GE(platform_processor_count(), 1);
 
 TEST(PlatformMemory, AlignedAsAskedAndWritable) {
     for (std::size_t alignment : {std::size_t{64}, std::size_t{4096}, std::size_t{2} << 20}) {
-        for (std::size_t bytes : {std::size_t{0}, std::size_t{1}, std::size_t{100}, std::size_t{3} << 20}) {
-            unsigned char* memory = static_cast<unsigned char*>(platform_aligned_alloc(alignment, bytes));
+        for (std::size_t bytes :
+             {std::size_t{0}, std::size_t{1}, std::size_t{100}, std::size_t{3} << 20}) {
+            unsigned char* memory =
+                static_cast<unsigned char*>(platform_aligned_alloc(alignment, bytes));
             ASSERT_NE(memory, nullptr) << alignment << " " << bytes;
-            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % alignment, 0u) << alignment << " " << bytes;
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % alignment, 0u)
+                << alignment << " " << bytes;
             for (std::size_t i = 0; i < bytes; ++i) memory[i] = static_cast<unsigned char>(i);
             platform_advise_huge_pages(memory, bytes);
             platform_aligned_free(memory);
@@ -100,7 +110,7 @@ TEST(PlatformFiles, DirectoryOfAPath) {
         const char* directory;
     };
     const Case cases[] = {
-        {"out.pgm", "."},     {"/out.pgm", "/"},       {"a/out.pgm", "a"},
+        {"out.pgm", "."},         {"/out.pgm", "/"},  {"a/out.pgm", "a"},
         {"/a/b/out.pgm", "/a/b"}, {"./out.pgm", "."}, {"../x/out.pgm", "../x"},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
@@ -149,15 +159,19 @@ TEST(PlatformFiles, ResolveLinksFollowsChainsToTheirEnd) {
         {"relative", "file"},   {"absolute", dir + "/file"}, {"chain", "relative"},
         {"dangling", "absent"}, {"loop-a", "loop-b"},        {"loop-b", "loop-a"},
     };
-    for (const Link& link : links) ASSERT_EQ(symlink(link.text.c_str(), (dir + "/" + link.name).c_str()), 0);
+    for (const Link& link : links)
+        ASSERT_EQ(symlink(link.text.c_str(), (dir + "/" + link.name).c_str()), 0);
     struct Case {
         std::string path;
         std::string resolved;
     };
     const Case cases[] = {
-        {dir + "/file", dir + "/file"},         {dir + "/relative", dir + "/file"},
-        {dir + "/absolute", dir + "/file"},     {dir + "/chain", dir + "/file"},
-        {dir + "/dangling", dir + "/absent"},   {dir + "/missing", dir + "/missing"},
+        {dir + "/file", dir + "/file"},
+        {dir + "/relative", dir + "/file"},
+        {dir + "/absolute", dir + "/file"},
+        {dir + "/chain", dir + "/file"},
+        {dir + "/dangling", dir + "/absent"},
+        {dir + "/missing", dir + "/missing"},
         {dir + "/loop-a", ""},
     };
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)

@@ -47,9 +47,10 @@ TEST(RefineImage, MatchesTheStraightforwardRefinement) {
         std::vector<double> straightforward = engine;
         ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads, store_rows), 0);
         reference::refine(straightforward.data(), w, h);
-        ASSERT_EQ(std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)), 0)
-            << "trial " << trial << ": " << content_names[content] << ", " << w << " x " << h << ", "
-            << threads << " threads, " << store_rows << " slot rows";
+        ASSERT_EQ(
+            std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)), 0)
+            << "trial " << trial << ": " << content_names[content] << ", " << w << " x " << h
+            << ", " << threads << " threads, " << store_rows << " slot rows";
     }
 }
 
@@ -66,7 +67,9 @@ TEST(RefineImage, TallImagesMatchTheStraightforwardRefinement) {
             std::vector<double> straightforward = engine;
             ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads, min_store_rows), 0);
             reference::refine(straightforward.data(), w, h);
-            EXPECT_EQ(std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)), 0)
+            EXPECT_EQ(
+                std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)),
+                0)
                 << w << " x " << h << ", " << threads << " threads";
         }
     }
@@ -131,7 +134,8 @@ TEST(CoefficientLimit, BringsAnEightBitRampCloserToItsPlane) {
     std::vector<double> limited = start, unlimited = start;
     ASSERT_EQ(refine_image(limited.data(), w, h), 0);
     reference::refine(unlimited.data(), w, h, reference::Rules{false});
-    const std::vector<unsigned char> with = output_bytes(limited), without = output_bytes(unlimited);
+    const std::vector<unsigned char> with = output_bytes(limited),
+                                     without = output_bytes(unlimited);
 
     double square_with = 0, square_without = 0;
     int off_with = 0, off_without = 0, changed = 0;

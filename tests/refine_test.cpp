@@ -43,7 +43,8 @@ TEST(RefineImage, KeepsLrPixelsAndConstantImages) {
         const std::vector<unsigned char> lr = textured_pixels(w, h);
         const std::vector<double> grid = refined(w, h, lr);
         for (int r = 0; r < h; ++r)
-            for (int c = 0; c < w; ++c) EXPECT_EQ(grid[cell(2 * r, 2 * c, 2 * w)], lr[cell(r, c, w)]);
+            for (int c = 0; c < w; ++c)
+                EXPECT_EQ(grid[cell(2 * r, 2 * c, 2 * w)], lr[cell(r, c, w)]);
         for (int v : {0, 77, 255}) {
             const std::vector<unsigned char> flat(lr_count(w, h), static_cast<unsigned char>(v));
             for (double cell : refined(w, h, flat)) ASSERT_EQ(cell, v);
@@ -57,7 +58,9 @@ TEST(RefineImage, LinearRampHasNoSpeckles) {
     const int w = 64, h = 64;
     std::vector<unsigned char> lr(lr_count(w, h));
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) lr[cell(y, x, w)] = static_cast<unsigned char>(std::floor(20 + 1.5 * x + 0.7 * y + 0.5));
+        for (int x = 0; x < w; ++x)
+            lr[cell(y, x, w)] =
+                static_cast<unsigned char>(std::floor(20 + 1.5 * x + 0.7 * y + 0.5));
     const std::vector<double> before = upsampled(w, h, lr), after = refined(w, h, lr);
     int far = 0;
     for (std::size_t i = 0; i < after.size(); ++i) {

@@ -57,14 +57,16 @@ TEST(PinnedOutput, ChartsAndTexturedImages) {
         unsigned long long checksum;
     } textured[] = {{61, 45, 0x379c6f1badfa631fULL}, {40, 33, 0x5ee02b9b3eea5337ULL}};
     for (const auto& image : textured) {
-        const std::string input = dir + "/textured" + std::to_string(image.w) + "x" + std::to_string(image.h) + ".pgm";
+        const std::string input =
+            dir + "/textured" + std::to_string(image.w) + "x" + std::to_string(image.h) + ".pgm";
         write_file(input, pgm_bytes(image.w, image.h, textured_pixels(image.w, image.h)));
         expect_pinned_output(input, image.checksum);
     }
 }
 
 unsigned long long grid_checksum(const std::vector<double>& grid) {
-    return fnv1a(std::string(reinterpret_cast<const char*>(grid.data()), grid.size() * sizeof(double)));
+    return fnv1a(
+        std::string(reinterpret_cast<const char*>(grid.data()), grid.size() * sizeof(double)));
 }
 
 TEST(PinnedGrid, RefinedValuesOfTexturedImages) {
@@ -81,8 +83,9 @@ TEST(PinnedGrid, RefinedValuesOfTexturedImages) {
         reference::refine(straightforward.data(), image.w, image.h);
         for (const std::vector<double>* refined : {&grid, &straightforward}) {
             const unsigned long long got = grid_checksum(*refined);
-            EXPECT_EQ(got, image.checksum) << image.w << "x" << image.h << std::hex << " got 0x" << got
-                                           << (refined == &grid ? " (engine)" : " (straightforward)");
+            EXPECT_EQ(got, image.checksum)
+                << image.w << "x" << image.h << std::hex << " got 0x" << got
+                << (refined == &grid ? " (engine)" : " (straightforward)");
         }
     }
 }

@@ -244,8 +244,8 @@ TEST(Signals, FileSizeLimitIsAWriteError) {
         if (existing) write_file(out, "precious");
         const std::map<std::string, std::string> before = snapshot(dir);
         // 8 blocks: 4 KB or 8 KB, as the shell counts them.
-        const RunResult run =
-            run_program("/bin/sh", {"-c", "ulimit -f 8 && exec \"$0\" \"$1\" \"$2\"", exe, in, out});
+        const RunResult run = run_program(
+            "/bin/sh", {"-c", "ulimit -f 8 && exec \"$0\" \"$1\" \"$2\"", exe, in, out});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.output, started(in) + "Cannot write file: " + out + ".\n");
         EXPECT_EQ(snapshot(dir), before);

@@ -39,10 +39,12 @@ bool same_value_bits(double x, double y) {
     solve_linear_system_reference(n, ref_b.data(), ref_a.data());
     for (std::size_t i = 0; i < size * size; ++i)
         if (!same_value_bits(fast_a[i], ref_a[i]))
-            return ::testing::AssertionFailure() << "matrix entry " << i << ": " << fast_a[i] << " vs " << ref_a[i];
+            return ::testing::AssertionFailure()
+                   << "matrix entry " << i << ": " << fast_a[i] << " vs " << ref_a[i];
     for (std::size_t i = 0; i < size; ++i)
         if (!same_value_bits(fast_b[i], ref_b[i]))
-            return ::testing::AssertionFailure() << "right-hand side " << i << ": " << fast_b[i] << " vs " << ref_b[i];
+            return ::testing::AssertionFailure()
+                   << "right-hand side " << i << ": " << fast_b[i] << " vs " << ref_b[i];
     return ::testing::AssertionSuccess();
 }
 
@@ -55,12 +57,21 @@ std::vector<double> random_window(std::mt19937_64& gen, int kind) {
         for (int c = 0; c < 11; ++c) {
             double v = 0.0;
             switch (kind) {
-                case 0: v = 128 + 100 * std::sin(fx * c + fy * r); break;
-                case 1: v = (fx * (c - 5) + fy * (r - 5) > 0) ? 200 : 30; break;
-                case 2: v = uniform(gen, 0, 255); break;
-                default: v = std::floor(base + slope * c / 3 + fy * 4 * r + 0.5); break;
+                case 0:
+                    v = 128 + 100 * std::sin(fx * c + fy * r);
+                    break;
+                case 1:
+                    v = (fx * (c - 5) + fy * (r - 5) > 0) ? 200 : 30;
+                    break;
+                case 2:
+                    v = uniform(gen, 0, 255);
+                    break;
+                default:
+                    v = std::floor(base + slope * c / 3 + fy * 4 * r + 0.5);
+                    break;
             }
-            window[cell(r, c, 11)] = std::fmin(255.0, std::fmax(0.0, kind == 2 ? v : std::round(v)));
+            window[cell(r, c, 11)] =
+                std::fmin(255.0, std::fmax(0.0, kind == 2 ? v : std::round(v)));
         }
     }
     return window;
@@ -68,11 +79,13 @@ std::vector<double> random_window(std::mt19937_64& gen, int kind) {
 
 // Lane l of the vectors got against want, element i wherever wanted(i).
 template <typename Wanted>
-::testing::AssertionResult lane_holds(const lane_vector* got, std::size_t l, const std::vector<double>& want,
-                                      Wanted wanted, const char* what) {
+::testing::AssertionResult lane_holds(const lane_vector* got, std::size_t l,
+                                      const std::vector<double>& want, Wanted wanted,
+                                      const char* what) {
     for (std::size_t i = 0; i < want.size(); ++i)
         if (wanted(i) && !same_value_bits(got[i][l], want[i]))
-            return ::testing::AssertionFailure() << what << " " << i << ": " << got[i][l] << " vs " << want[i];
+            return ::testing::AssertionFailure()
+                   << what << " " << i << ": " << got[i][l] << " vs " << want[i];
     return ::testing::AssertionSuccess();
 }
 
@@ -96,7 +109,7 @@ struct LaneBatches {
     void add(const std::vector<double>& matrix, const std::vector<double>& rhs) {
         for (int i = 0; i < n; ++i)
             for (int k = 0; k < n; ++k) {
-                const double v = matrix[static_cast<std::size_t>(i * n + k)];
+                const double v = matrix[cell(i, k, n)];
                 if (!std::isfinite(v) || (v == 0.0 && std::signbit(v))) return;
                 if (v != 0.0 && (i - k > bandwidth || k - i > bandwidth)) return;
             }
@@ -112,7 +125,9 @@ struct LaneBatches {
         for (std::size_t i = 0; i < size; ++i)
             for (std::size_t k = 0; k < size; ++k) {
                 const std::size_t distance = i > k ? i - k : k - i;
-                lane_a[i * size + k] = lane_vector{} + (distance > static_cast<std::size_t>(bandwidth) ? std::nan("") : 0.0);
+                lane_a[i * size + k] =
+                    lane_vector{} +
+                    (distance > static_cast<std::size_t>(bandwidth) ? std::nan("") : 0.0);
             }
         for (std::size_t i = 0; i < size; ++i) lane_b[i] = lane_vector{};
         for (std::size_t l = 0; l < a.size(); ++l) {
@@ -131,7 +146,8 @@ struct LaneBatches {
             solve_linear_system_reference(n, ref_b.data(), ref_a.data());
             EXPECT_EQ(ref_a[size * size - 1], 1.0) << "a settled lane whose system is singular";
             const auto finished = [this](std::size_t i) { return (finished_rows >> i & 1u) != 0; };
-            ASSERT_TRUE(lane_holds(lane_b, l, ref_b, finished, "lane solve, row")) << "system " << solved;
+            ASSERT_TRUE(lane_holds(lane_b, l, ref_b, finished, "lane solve, row"))
+                << "system " << solved;
         }
         a.clear();
         b.clear();
@@ -167,7 +183,8 @@ struct DenseLaneBatches {
             std::vector<double> ref_a = a[l], ref_b = b[l];
             solve_linear_system_reference(n, ref_b.data(), ref_a.data());
             const auto every = [](std::size_t) { return true; };
-            ASSERT_TRUE(lane_holds(lane_a, l, ref_a, every, "dense lane solve, matrix entry")) << "n " << n;
+            ASSERT_TRUE(lane_holds(lane_a, l, ref_a, every, "dense lane solve, matrix entry"))
+                << "n " << n;
             ASSERT_TRUE(lane_holds(lane_b, l, ref_b, every, "dense lane solve, row")) << "n " << n;
         }
         a.clear();
@@ -189,7 +206,8 @@ struct EverySolver {
     LaneBatches block;
     DenseLaneBatches model;
 
-    ::testing::AssertionResult check(int n, const std::vector<double>& a, const std::vector<double>& b) {
+    ::testing::AssertionResult check(int n, const std::vector<double>& a,
+                                     const std::vector<double>& b) {
         if (n == block.n) block.add(a, b);
         if (n == model.n) model.add(a, b);
         return same_bits(n, b.data(), a.data());
@@ -208,14 +226,17 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
         const Lattice& lattice = trial % 2 ? axial_lattice : diagonal_lattice;
         const std::vector<double> window = random_window(gen, trial % 4);
         assemble_model_system(lattice, window.data(), 11);
-        ASSERT_TRUE(solvers.check(model_order, std::vector<double>(model_matrix, model_matrix + model_order * model_order),
-                                  std::vector<double>(model_vector, model_vector + model_order)))
+        ASSERT_TRUE(solvers.check(
+            model_order,
+            std::vector<double>(model_matrix, model_matrix + model_order * model_order),
+            std::vector<double>(model_vector, model_vector + model_order)))
             << "model system " << trial;
         solve_linear_system_reference(model_order, model_vector, model_matrix);
         if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
         assemble_block_system(lattice, window.data(), 11);
-        ASSERT_TRUE(solvers.check(block_size, std::vector<double>(block_matrix, block_matrix + block_size * block_size),
-                                  std::vector<double>(block_vector, block_vector + block_size)))
+        ASSERT_TRUE(solvers.check(
+            block_size, std::vector<double>(block_matrix, block_matrix + block_size * block_size),
+            std::vector<double>(block_vector, block_vector + block_size)))
             << "block system " << trial;
         ++blocks;
     }
@@ -237,7 +258,8 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
             for (int band : bands) {
                 if (i + band >= n) continue;
                 // (+ 0.0 turns a rounded -0.0 into +0.0)
-                const double v = trial % 5 == 0 ? std::round(uniform(gen, -3, 3)) + 0.0 : uniform(gen, -2, 2);
+                const double v =
+                    trial % 5 == 0 ? std::round(uniform(gen, -3, 3)) + 0.0 : uniform(gen, -2, 2);
                 a[cell(i, i + band, n)] = v;
                 a[cell(i + band, i, n)] = (trial % 7 == 0) ? uniform(gen, -2, 2) : v;
             }
@@ -275,17 +297,20 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
         const int rank = static_cast<int>(gen() % to_size(n + 1));
         // A = B C with B n x rank and C rank x n: rank-deficient unless full.
         // Small integers make ties and exact cancellations common.
-        std::vector<double> bm(to_size(n * rank)), cm(to_size(rank * n)), a(to_size(n * n), 0.0), b(to_size(n));
+        std::vector<double> bm(to_size(n * rank)), cm(to_size(rank * n)), a(to_size(n * n), 0.0),
+            b(to_size(n));
         for (double& v : bm) v = std::round(uniform(gen, -2, 2));
         for (double& v : cm) v = std::round(uniform(gen, -2, 2));
         for (int i = 0; i < n; ++i)
             for (int k = 0; k < n; ++k)
-                for (int m = 0; m < rank; ++m) a[cell(i, k, n)] += bm[cell(i, m, rank)] * cm[cell(m, k, n)];
+                for (int m = 0; m < rank; ++m)
+                    a[cell(i, k, n)] += bm[cell(i, m, rank)] * cm[cell(m, k, n)];
         if (trial % 3 == 1) a[gen() % to_size(n * n)] += 1e-15;  // near-singular
         for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5)) + 0.0;
         if (n <= 32) lanes[static_cast<std::size_t>(n - 1)].add(a, b);
         dense[static_cast<std::size_t>(n - 1)].add(a, b);
-        ASSERT_TRUE(same_bits(n, b.data(), a.data())) << "trial " << trial << " n " << n << " rank " << rank;
+        ASSERT_TRUE(same_bits(n, b.data(), a.data()))
+            << "trial " << trial << " n " << n << " rank " << rank;
     }
 }
 
@@ -299,7 +324,8 @@ TEST(SolveLinearSystemFast, MatchesReferenceWithSpecialValues) {
         const int n = trial % 2 ? 25 : 4;
         std::vector<double> a(to_size(n * n), 0.0), b(to_size(n));
         for (int i = 0; i < n; ++i) {
-            for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k) a[cell(i, k, n)] = uniform(gen, -2, 2);
+            for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k)
+                a[cell(i, k, n)] = uniform(gen, -2, 2);
             b[to_size(i)] = uniform(gen, -10, 10);
         }
         const int count = 1 + static_cast<int>(gen() % 3);
@@ -321,7 +347,8 @@ TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
     EverySolver solvers = every_solver(~0u);
     for (int trial = 0; trial < 4000; ++trial) {
         const int n = trial % 2 ? 25 : 4;
-        std::vector<double> a(to_size(n * n), 0.0), b(to_size(n)), row_scale(to_size(n)), col_scale(to_size(n));
+        std::vector<double> a(to_size(n * n), 0.0), b(to_size(n)), row_scale(to_size(n)),
+            col_scale(to_size(n));
         for (int i = 0; i < n; ++i) {
             row_scale[to_size(i)] = std::pow(10.0, std::round(uniform(gen, -300, 300)));
             col_scale[to_size(i)] = std::pow(10.0, std::round(uniform(gen, -20, 20)));
@@ -332,7 +359,8 @@ TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
         }
         for (int i = 0; i < n; ++i) {
             for (int k = i > 6 ? i - 6 : 0; k < n && k <= i + 6; ++k)
-                a[cell(i, k, n)] = uniform(gen, -2, 2) * row_scale[to_size(i)] * col_scale[to_size(k)];
+                a[cell(i, k, n)] =
+                    uniform(gen, -2, 2) * row_scale[to_size(i)] * col_scale[to_size(k)];
             b[to_size(i)] = uniform(gen, -10, 10) * row_scale[to_size(i)];
         }
         ASSERT_TRUE(solvers.check(n, a, b)) << "trial " << trial;
@@ -355,23 +383,25 @@ TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
     // The block systems' shape has code of its own.
     std::vector<Shape> shapes = {{25, 6, ~0u}, {25, 6, inner_rows}};
     for (int n = 4; n <= 12; ++n)
-        for (int bandwidth = 1; bandwidth <= 3; ++bandwidth) shapes.push_back({n, bandwidth, n % 2 ? ~0u : 0x5555u});
+        for (int bandwidth = 1; bandwidth <= 3; ++bandwidth)
+            shapes.push_back({n, bandwidth, n % 2 ? ~0u : 0x5555u});
     for (const Shape& shape : shapes) {
         const int n = shape.n, bandwidth = shape.bandwidth;
         LaneBatches lanes{n, bandwidth, shape.finished_rows, {}, {}};
         DenseLaneBatches dense{n, {}, {}};
         for (int trial = 0; trial < 4000; ++trial) {
-            std::vector<double> a(static_cast<std::size_t>(n * n), 0.0), b(static_cast<std::size_t>(n), 0.0);
+            std::vector<double> a(static_cast<std::size_t>(n * n), 0.0),
+                b(static_cast<std::size_t>(n), 0.0);
             const double scales[] = {1.0, 1.0, 1e300, 1e-300, 1e160};
             const int kind = trial % 4;
             const auto small_integer = [&gen](int spread) {
-                return static_cast<double>(static_cast<int>(gen() % static_cast<unsigned>(2 * spread + 1)) - spread);
+                return static_cast<double>(
+                    static_cast<int>(gen() % static_cast<unsigned>(2 * spread + 1)) - spread);
             };
             for (int i = 0; i < n; ++i)
                 for (int k = i > bandwidth ? i - bandwidth : 0; k < n && k <= i + bandwidth; ++k)
                     if (gen() % 3 != 0)
-                        a[static_cast<std::size_t>(i * n + k)] =
-                            small_integer(2) * (kind == 0 ? scales[gen() % 5] : 1.0);
+                        a[cell(i, k, n)] = small_integer(2) * (kind == 0 ? scales[gen() % 5] : 1.0);
             for (double& v : b) {
                 if (gen() % 2) v = small_integer(1) * (kind == 0 ? scales[gen() % 5] : 1.0);
                 if (kind == 1 && gen() % 4 == 0) v = -0.0;

@@ -17,7 +17,7 @@ namespace {
 using Solver = void (*)(int n, double* b, double* a);
 
 class SolveLinearSystem : public testing::TestWithParam<Solver> {
-protected:
+   protected:
     void solve(int n, double* b, double* a) const { GetParam()(n, b, a); }
 };
 
@@ -44,30 +44,43 @@ const std::vector<KnownAnswer>& known_answers() {
         {"n = 1, normalisation divides", 1, {3.0}, {5.0}, {1.0}, {5.0 / 3.0}},
         {"n = 1, smallest subnormal is still a pivot", 1, {4.9e-324}, {0.0}, {1.0}, {0.0}},
         {"n = 1, zero pivot changes nothing", 1, {0.0}, {7.0}, {0.0}, {7.0}},
-        {"all-zero matrix changes nothing", 3,
-         {0, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 2, 3},
-         {0, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 2, 3}},
+        {"all-zero matrix changes nothing",
+         3,
+         {0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {1, 2, 3},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {1, 2, 3}},
         // Column 0 is (1, -3, 3, 2): the pivot is -3, the upper of the two
         // entries of magnitude 3, and rows 0 and 1 swap.  Every row is a
         // multiple of (1, 2, -1, 0.5), so the rest of the matrix clears and
         // b shows which row became the pivot row and where row 0 went.
-        {"tie-break takes the uppermost largest magnitude", 4,
+        {"tie-break takes the uppermost largest magnitude",
+         4,
          {1, 2, -1, 0.5, -3, -6, 3, -1.5, 3, 6, -3, 1.5, 2, 4, -2, 1},
          {10, 6, 9, 4},
          {1, 2, -1, 0.5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
          {-2, 12, 15, 8}},
         // Pivots 2 (row 1) and -2 (row 2); column 2 finds only zero.
-        {"singular 3 x 3", 3,
-         {1, 2, 3, 2, 4, 6, 1, 0, 1}, {1, 2, 3},
-         {1, 0, 1, 0, 1, 1, 0, 0, 0}, {3, -1, 0}},
-        {"zero last column", 3,
-         {2, 1, 0, 1, 1, 0, 4, 2, 0}, {1, 2, 3},
-         {1, 0, 0, 0, 1, 0, 0, 0, 0}, {-0.5, 2.5, -0.5}},
+        {"singular 3 x 3",
+         3,
+         {1, 2, 3, 2, 4, 6, 1, 0, 1},
+         {1, 2, 3},
+         {1, 0, 1, 0, 1, 1, 0, 0, 0},
+         {3, -1, 0}},
+        {"zero last column",
+         3,
+         {2, 1, 0, 1, 1, 0, 4, 2, 0},
+         {1, 2, 3},
+         {1, 0, 0, 0, 1, 0, 0, 0, 0},
+         {-0.5, 2.5, -0.5}},
         // Zeros on the diagonal force both pivots below it: the matrix still
         // ends as the exact identity and b as the exact solution (3, 2, -2).
-        {"zero diagonal needs row exchanges", 3,
-         {0, 2, 1, 0, 1, 3, 2, 1, 1}, {2, -4, 6},
-         {1, 0, 0, 0, 1, 0, 0, 0, 1}, {3, 2, -2}},
+        {"zero diagonal needs row exchanges",
+         3,
+         {0, 2, 1, 0, 1, 3, 2, 1, 1},
+         {2, -4, 6},
+         {1, 0, 0, 0, 1, 0, 0, 0, 1},
+         {3, 2, -2}},
     };
     return cases;
 }

@@ -19,12 +19,10 @@ TEST(SweepOrder, ClaimingWaitsForTheFusionOfTheSlotRowsLastUser) {
         int row, finished_through, store_rows;
         bool may;
     } rows[] = {
-        {5, 4, 9, true},     // the first rows of a pass find the ring empty
-        {11, 4, 9, true},    // 11 - 9 + 2 = 4
-        {12, 4, 9, false},   // 12 - 9 + 2 = 5 is not finished yet
-        {12, 5, 9, true},
-        {70, 7, 64, false},
-        {70, 8, 64, true},
+        {5, 4, 9, true},    // the first rows of a pass find the ring empty
+        {11, 4, 9, true},   // 11 - 9 + 2 = 4
+        {12, 4, 9, false},  // 12 - 9 + 2 = 5 is not finished yet
+        {12, 5, 9, true},  {70, 7, 64, false}, {70, 8, 64, true},
     };
     for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i)
         EXPECT_EQ(may_claim(rows[i].row, rows[i].finished_through, rows[i].store_rows), rows[i].may)
@@ -126,11 +124,13 @@ bool simulate(int h2, int threads, int store_rows, std::mt19937_64& gen) {
                 // of its own row.
                 for (int r = f - fusion_reach; r <= f + fusion_reach; ++r) {
                     if (!is_target_row(r)) continue;
-                    EXPECT_TRUE(estimated[static_cast<std::size_t>(r)]) << "finishing row " << f << " before row " << r;
+                    EXPECT_TRUE(estimated[static_cast<std::size_t>(r)])
+                        << "finishing row " << f << " before row " << r;
                 }
                 for (int r = f - fusion_reach; r <= f + fusion_reach; ++r) {
                     if (!is_target_row(r)) continue;
-                    EXPECT_EQ(slot_holder[static_cast<std::size_t>(r % store_rows)], r) << "finishing row " << f;
+                    EXPECT_EQ(slot_holder[static_cast<std::size_t>(r % store_rows)], r)
+                        << "finishing row " << f;
                 }
                 if (f == finish_to) look_for_rows_to_finish(t);
                 break;
@@ -149,8 +149,9 @@ TEST(SweepOrder, RandomSchedulesAreSafeAndNeverStall) {
         for (int threads : {1, 2, 3, 7})
             for (int h2 : {12, 14, 18, 30, 64, 150})
                 for (int schedule = 0; schedule < 20; ++schedule) {
-                    SCOPED_TRACE(testing::Message() << store_rows << " slot rows, " << threads
-                                                    << " threads, " << h2 << " rows, schedule " << schedule);
+                    SCOPED_TRACE(testing::Message()
+                                 << store_rows << " slot rows, " << threads << " threads, " << h2
+                                 << " rows, schedule " << schedule);
                     ASSERT_TRUE(simulate(h2, threads, store_rows, gen)) << "stalled";
                 }
 }

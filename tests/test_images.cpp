@@ -13,15 +13,25 @@ std::vector<unsigned char> textured_pixels(int w, int h) {
         for (int c = 0; c < w; ++c) {
             state = state * 1664525u + 1013904223u;
             const double noise_level = static_cast<double>(state >> 24) / 32.0;
-            double v = 110 + 70 * std::sin(0.5 * c + 0.25 * r) + 40 * std::cos(0.07 * r * c) + noise_level;
+            double v =
+                110 + 70 * std::sin(0.5 * c + 0.25 * r) + 40 * std::cos(0.07 * r * c) + noise_level;
             if (c > w / 2 + r / 3) v = 255 - v;  // a slanted step
-            pixels.push_back(static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v)))));
+            pixels.push_back(
+                static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v)))));
         }
     }
     return pixels;
 }
 
-const char* const content_names[content_kinds] = {"noise", "ramp", "ramp edge", "binary", "waves", "constant"};
+std::string valid_image(int w, int h) {
+    std::vector<unsigned char> pixels(to_size(w) * to_size(h));
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<unsigned char>(i * 7 + i / to_size(w) * 13);
+    return pgm_bytes(w, h, pixels);
+}
+
+const char* const content_names[content_kinds] = {"noise",  "ramp",  "ramp edge",
+                                                  "binary", "waves", "constant"};
 
 unsigned char pixel(double value) {
     return static_cast<unsigned char>(std::floor(std::fmin(255.0, std::fmax(0.0, value)) + 0.5));
@@ -37,12 +47,23 @@ std::vector<unsigned char> content_image(Content content, int w, int h, std::mt1
             double v = level;
             const double across = std::cos(angle) * (x - w / 2.0) + std::sin(angle) * (y - h / 2.0);
             switch (content) {
-                case noise: v = static_cast<double>(gen() % 256); break;
-                case ramp: v = level + 2 * sx * x + 2 * sy * y; break;
-                case ramp_edge: v = across > 0 ? 60 + sx * x + 0.5 * sy * y : 190 - 0.5 * sx * x + sy * y; break;
-                case binary: v = std::sin(across / period * 3) > 0 ? 255 : 0; break;
-                case waves: v = 128 + 100 * std::sin(across / period) + 20 * std::cos(0.3 * x * sy); break;
-                default: break;
+                case noise:
+                    v = static_cast<double>(gen() % 256);
+                    break;
+                case ramp:
+                    v = level + 2 * sx * x + 2 * sy * y;
+                    break;
+                case ramp_edge:
+                    v = across > 0 ? 60 + sx * x + 0.5 * sy * y : 190 - 0.5 * sx * x + sy * y;
+                    break;
+                case binary:
+                    v = std::sin(across / period * 3) > 0 ? 255 : 0;
+                    break;
+                case waves:
+                    v = 128 + 100 * std::sin(across / period) + 20 * std::cos(0.3 * x * sy);
+                    break;
+                default:
+                    break;
             }
             lr[cell(y, x, w)] = pixel(v);
         }

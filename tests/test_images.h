@@ -3,6 +3,7 @@
 #define QUILLMORPH_TESTS_TEST_IMAGES_H
 
 #include <random>
+#include <string>
 #include <vector>
 
 // Sinusoids, a slanted step and a little noise from a fixed linear
@@ -17,6 +18,10 @@ extern const char* const content_names[content_kinds];
 // A w x h image of one kind of content, its slopes, angles and levels drawn
 // from gen.
 std::vector<unsigned char> content_image(Content content, int w, int h, std::mt19937_64& gen);
+
+// A w x h binary PGM file image of a simple pattern that differs from
+// row to row: an ordinary valid input.
+std::string valid_image(int w, int h);
 
 // A value rounded half up and clamped to a pixel.
 unsigned char pixel(double value);

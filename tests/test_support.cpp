@@ -79,8 +79,8 @@ std::vector<std::string> list_directory(const std::string& dir) {
 }
 
 std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, int maxval) {
-    std::string bytes = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n" +
-                        std::to_string(maxval) + "\n";
+    std::string bytes =
+        "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n" + std::to_string(maxval) + "\n";
     bytes.append(pixels.begin(), pixels.end());
     return bytes;
 }
@@ -151,7 +151,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     std::string output;
     char chunk[4096];
     DWORD got = 0;
-    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
+    while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        output.append(chunk, got);
     CloseHandle(read_end);
     WaitForSingleObject(child.hProcess, INFINITE);
     DWORD code = 0;
@@ -159,7 +160,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     for (std::size_t i = 0; i < output.size(); ++i)
-        if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n')) result.output += output[i];
+        if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n'))
+            result.output += output[i];
     return result;
 }
 // Standard input, output and error are files in a scratch folder: the
@@ -168,7 +170,8 @@ RunResult run_program_piped(const std::string& program, const std::vector<std::s
                             const std::string& input, bool unprivileged) {
     (void)unprivileged;
     const std::string dir = make_scratch_dir();
-    const std::string in_path = dir + "\\stdin", out_path = dir + "\\stdout", err_path = dir + "\\stderr";
+    const std::string in_path = dir + "\\stdin", out_path = dir + "\\stdout",
+                      err_path = dir + "\\stderr";
     write_file(in_path, input);
     SECURITY_ATTRIBUTES inherited = {};
     inherited.nLength = sizeof inherited;
@@ -210,7 +213,8 @@ RunResult run_program_piped(const std::string& program, const std::vector<std::s
     result.output = read_file(out_path);
     const std::string errors = read_file(err_path);
     for (std::size_t i = 0; i < errors.size(); ++i)
-        if (!(errors[i] == '\r' && i + 1 < errors.size() && errors[i + 1] == '\n')) result.errors += errors[i];
+        if (!(errors[i] == '\r' && i + 1 < errors.size() && errors[i + 1] == '\n'))
+            result.errors += errors[i];
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return result;
@@ -303,7 +307,8 @@ RunResult run_program_piped(const std::string& program, const std::vector<std::s
     int from_child[2] = {out_fds[0], err_fds[0]};
     std::string* sinks[2] = {&result.output, &result.errors};
     while (to_child >= 0 || from_child[0] >= 0 || from_child[1] >= 0) {
-        pollfd fds[3] = {{to_child, POLLOUT, 0}, {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}};
+        pollfd fds[3] = {
+            {to_child, POLLOUT, 0}, {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}};
         if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
             std::abort();
@@ -352,4 +357,11 @@ unsigned long long fnv1a(const std::string& bytes) {
         hash *= 1099511628211ULL;
     }
     return hash;
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }

@@ -29,8 +29,8 @@ std::vector<std::string> list_directory(const std::string& dir);
 std::string pgm_bytes(int w, int h, const std::vector<unsigned char>& pixels, int maxval = 255);
 
 struct RunResult {
-    int status;           // exit status, or -1 when the program did not exit normally
-    std::string output;   // everything it wrote to stdout
+    int status;               // exit status, or -1 when the program did not exit normally
+    std::string output;       // everything it wrote to stdout
     std::string errors = "";  // everything it wrote to stderr (run_program_piped only)
     int signal = 0;           // the signal that ended it, or 0
 };
@@ -46,6 +46,9 @@ RunResult run_program_piped(const std::string& program, const std::vector<std::s
                             const std::string& input, bool unprivileged = false);
 // Why the program cannot be run as another user here, or "" when it can.
 std::string cannot_run_unprivileged(const std::string& program);
+
+// text with every occurrence of from replaced by to.
+std::string replace_all(std::string text, const std::string& from, const std::string& to);
 
 // 64-bit FNV-1a of a byte string, for pinning outputs.
 unsigned long long fnv1a(const std::string& bytes);

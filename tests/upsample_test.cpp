@@ -10,7 +10,8 @@
 
 namespace {
 
-std::vector<double> upsample(int w, int h, const std::vector<unsigned char>& lr, double fill = 0.0) {
+std::vector<double> upsample(int w, int h, const std::vector<unsigned char>& lr,
+                             double fill = 0.0) {
     std::vector<double> grid(4 * static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill);
     upsample_initial(w, lr.data(), grid.data(), h);
     return grid;

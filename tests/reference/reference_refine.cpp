@@ -14,10 +14,10 @@ namespace {
 
 // The rules, written out here on purpose: this file is the definition that
 // the engine is checked against, not a second user of the engine's tables.
-const double acceptance_threshold = 0.001;     // last diagonal after a solve
-const double coefficient_limit = 8.0;          // largest |a_k| of a usable fit
-const double block_min = -255.0;               // bounds of a usable block's
-const double block_max = 510.0;                // nine inner elements
+const double acceptance_threshold = 0.001;  // last diagonal after a solve
+const double coefficient_limit = 8.0;       // largest |a_k| of a usable fit
+const double block_min = -255.0;            // bounds of a usable block's
+const double block_max = 510.0;             // nine inner elements
 const int inner_elements[9] = {6, 7, 8, 11, 12, 13, 16, 17, 18};
 
 struct Step {
@@ -146,38 +146,46 @@ void visit(Lattice lattice, double* grid, int w2, int r, int c, Rules rules, dou
 
 void diagonal_pass(double* grid, int w, int h, Rules rules) {
     const int w2 = 2 * w, h2 = 2 * h;
-    std::vector<double> store = new_store(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    std::vector<double> store =
+        new_store(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     const auto slot = [&](int r, int c) {
         return &store[25 * (static_cast<std::size_t>((r - 1) / 2) * static_cast<std::size_t>(w) +
                             static_cast<std::size_t>((c - 1) / 2))];
     };
     for (int br = 2; br <= h - 3; ++br)
         for (int bc = 2; bc <= w - 3; ++bc)
-            gather(Lattice::diagonal, grid, w2, 2 * br + 1, 2 * bc + 1, slot(2 * br + 1, 2 * bc + 1));
+            gather(Lattice::diagonal, grid, w2, 2 * br + 1, 2 * bc + 1,
+                   slot(2 * br + 1, 2 * bc + 1));
     for (int r = 5; r <= h2 - 7; r += 2)
-        for (int c = 5; c <= w2 - 7; c += 2) visit(Lattice::diagonal, grid, w2, r, c, rules, slot(r, c));
+        for (int c = 5; c <= w2 - 7; c += 2)
+            visit(Lattice::diagonal, grid, w2, r, c, rules, slot(r, c));
     for (int r = 7; r <= h2 - 9; r += 2)
         for (int c = 7; c <= w2 - 9; c += 2)
-            at(grid, w2, r, c) = (slot(r, c + 2)[11] + slot(r, c)[12] + slot(r, c - 2)[13] +
-                                  slot(r - 2, c)[17] + slot(r - 2, c - 2)[18] + slot(r - 2, c + 2)[16] +
-                                  slot(r + 2, c)[7] + slot(r + 2, c - 2)[8] + slot(r + 2, c + 2)[6]) /
-                                 9.0;
+            at(grid, w2, r, c) =
+                (slot(r, c + 2)[11] + slot(r, c)[12] + slot(r, c - 2)[13] + slot(r - 2, c)[17] +
+                 slot(r - 2, c - 2)[18] + slot(r - 2, c + 2)[16] + slot(r + 2, c)[7] +
+                 slot(r + 2, c - 2)[8] + slot(r + 2, c + 2)[6]) /
+                9.0;
 }
 
 void axial_pass(double* grid, int w, int h, Rules rules) {
     const int w2 = 2 * w, h2 = 2 * h;
-    std::vector<double> store = new_store(static_cast<std::size_t>(w2) * static_cast<std::size_t>(h2));
+    std::vector<double> store =
+        new_store(static_cast<std::size_t>(w2) * static_cast<std::size_t>(h2));
     const auto slot = [&](int r, int c) {
-        return &store[25 * (static_cast<std::size_t>(r) * static_cast<std::size_t>(w2) + static_cast<std::size_t>(c))];
+        return &store[25 * (static_cast<std::size_t>(r) * static_cast<std::size_t>(w2) +
+                            static_cast<std::size_t>(c))];
     };
     for (int r = 4; r <= h2 - 6; r += 2)
         for (int c = 5; c <= w2 - 5; c += 2) gather(Lattice::axial, grid, w2, r, c, slot(r, c));
     for (int r = 5; r <= h2 - 5; r += 2)
         for (int c = 4; c <= w2 - 6; c += 2) gather(Lattice::axial, grid, w2, r, c, slot(r, c));
     for (int r = 5; r <= h2 - 7; r += 2)
-        for (int c = 6; c <= w2 - 8; c += 2) visit(Lattice::axial, grid, w2, r, c, rules, slot(r, c));
+        for (int c = 6; c <= w2 - 8; c += 2)
+            visit(Lattice::axial, grid, w2, r, c, rules, slot(r, c));
     for (int r = 6; r <= h2 - 8; r += 2)
-        for (int c = 5; c <= w2 - 7; c += 2) visit(Lattice::axial, grid, w2, r, c, rules, slot(r, c));
+        for (int c = 5; c <= w2 - 7; c += 2)
+            visit(Lattice::axial, grid, w2, r, c, rules, slot(r, c));
     const auto fuse = [&](int r, int c) {
         at(grid, w2, r, c) = (slot(r, c)[12] + slot(r - 1, c + 1)[11] + slot(r + 1, c - 1)[13] +
                               slot(r - 1, c - 1)[17] + slot(r, c - 2)[18] + slot(r - 2, c)[16] +
