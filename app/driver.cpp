@@ -35,13 +35,26 @@ void say(std::FILE* messages, const char* format, ...) {
 
 int fail_reading(std::FILE* messages, InputStatus status, const char* path, int w, int h) {
     switch (status) {
-        case input_header_error: say(messages, MSG_HEADER_ERROR, path); break;
-        case input_format_error: say(messages, MSG_FORMAT_ERROR); break;
-        case input_bad_size: say(messages, MSG_BAD_SIZE, path, w, h); break;
-        case input_too_large: say(messages, MSG_TOO_LARGE, path, w, h); break;
-        case input_truncated: say(messages, MSG_TRUNCATED, path, w, h); break;
-        case input_no_memory: say(messages, MSG_NO_MEMORY, path); break;
-        case input_ok: break;
+        case input_header_error:
+            say(messages, MSG_HEADER_ERROR, path);
+            break;
+        case input_format_error:
+            say(messages, MSG_FORMAT_ERROR);
+            break;
+        case input_bad_size:
+            say(messages, MSG_BAD_SIZE, path, w, h);
+            break;
+        case input_too_large:
+            say(messages, MSG_TOO_LARGE, path, w, h);
+            break;
+        case input_truncated:
+            say(messages, MSG_TRUNCATED, path, w, h);
+            break;
+        case input_no_memory:
+            say(messages, MSG_NO_MEMORY, path);
+            break;
+        case input_ok:
+            break;
     }
     return 1;
 }

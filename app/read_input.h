@@ -7,11 +7,11 @@
 // Outcomes of reading the input, one per message of the driver.
 enum InputStatus {
     input_ok = 0,
-    input_header_error,   // malformed header or premature end of file
-    input_format_error,   // not "P5" with maxval 255
-    input_bad_size,       // a side below 3
-    input_too_large,      // sizes the program cannot address
-    input_truncated,      // fewer than w x h pixel bytes
+    input_header_error,  // malformed header or premature end of file
+    input_format_error,  // not "P5" with maxval 255
+    input_bad_size,      // a side below 3
+    input_too_large,     // sizes the program cannot address
+    input_truncated,     // fewer than w x h pixel bytes
     input_no_memory,
 };
 

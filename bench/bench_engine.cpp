@@ -24,7 +24,8 @@ std::vector<unsigned char> test_image(int w, int h) {
         for (int c = 0; c < w; ++c) {
             double v = 128 + 90 * std::sin(0.21 * c + 0.13 * r) * std::cos(0.017 * r * c / 8.0);
             if ((c - w / 2) * 3 + (r - h / 2) * 2 > 0) v = 255 - v;
-            lr[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) + static_cast<std::size_t>(c)] =
+            lr[static_cast<std::size_t>(r) * static_cast<std::size_t>(w) +
+               static_cast<std::size_t>(c)] =
                 static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
         }
     return lr;
@@ -81,9 +82,13 @@ void solve_systems(benchmark::State& state, int n) {
 }
 
 void BM_SolveFast4(benchmark::State& state) { solve_systems<solve_linear_system>(state, 4); }
-void BM_SolveReference4(benchmark::State& state) { solve_systems<solve_linear_system_reference>(state, 4); }
+void BM_SolveReference4(benchmark::State& state) {
+    solve_systems<solve_linear_system_reference>(state, 4);
+}
 void BM_SolveFast25(benchmark::State& state) { solve_systems<solve_linear_system>(state, 25); }
-void BM_SolveReference25(benchmark::State& state) { solve_systems<solve_linear_system_reference>(state, 25); }
+void BM_SolveReference25(benchmark::State& state) {
+    solve_systems<solve_linear_system_reference>(state, 25);
+}
 
 // Eight systems side by side per iteration; items are systems.
 void solve_side_by_side(benchmark::State& state, int n) {
@@ -119,7 +124,8 @@ void estimate_targets(benchmark::State& state, int first_column) {
     int r = 5, c = first_column;
     for (auto _ : state) {
         int accepted = 0;
-        benchmark::DoNotOptimize(Estimate(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)], w2, &accepted));
+        benchmark::DoNotOptimize(
+            Estimate(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)], w2, &accepted));
         c += 2;
         if (c > w2 - 8) {
             c = first_column;
@@ -144,10 +150,11 @@ void estimate_rows(benchmark::State& state, const Lattice& lattice, int first_co
     std::int64_t targets = 0;
     for (auto _ : state) {
         windows.clear();
-        for (int c = first_column + (&lattice == &axial_lattice && r % 2 == 0 ? -1 : 0); c <= w2 - 6; c += 2)
+        for (int c = first_column + (&lattice == &axial_lattice && r % 2 == 0 ? -1 : 0);
+             c <= w2 - 6; c += 2)
             windows.push_back(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)]);
-        estimate_batch(lattice, windows.data(), static_cast<int>(windows.size()), w2, accepted.data(),
-                       reinterpret_cast<double(*)[block_size]>(blocks.data()));
+        estimate_batch(lattice, windows.data(), static_cast<int>(windows.size()), w2,
+                       accepted.data(), reinterpret_cast<double(*)[block_size]>(blocks.data()));
         benchmark::DoNotOptimize(blocks.data());
         targets += static_cast<std::int64_t>(windows.size());
         r = r + 1 > 2 * h - 6 ? 5 : r + 1;
@@ -156,7 +163,9 @@ void estimate_rows(benchmark::State& state, const Lattice& lattice, int first_co
     state.SetItemsProcessed(targets);
 }
 
-void BM_EstimateBatchDiagonal(benchmark::State& state) { estimate_rows(state, diagonal_lattice, 5); }
+void BM_EstimateBatchDiagonal(benchmark::State& state) {
+    estimate_rows(state, diagonal_lattice, 5);
+}
 void BM_EstimateBatchAxial(benchmark::State& state) { estimate_rows(state, axial_lattice, 6); }
 
 // Whole refinement of a side x side LR image; items are LR pixels.

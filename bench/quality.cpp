@@ -21,12 +21,14 @@ namespace {
 
 // Index of pixel (r, c) in an image whose rows hold stride pixels.
 std::size_t cell(int r, int c, int stride) {
-    return static_cast<std::size_t>(r) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(c);
+    return static_cast<std::size_t>(r) * static_cast<std::size_t>(stride) +
+           static_cast<std::size_t>(c);
 }
 
 // PSNR in dB of the grid, as the written bytes, against the original's
 // top-left w2 x h2 pixels.
-double psnr(const std::vector<double>& grid, const unsigned char* original, int stride, int w2, int h2) {
+double psnr(const std::vector<double>& grid, const unsigned char* original, int stride, int w2,
+            int h2) {
     double squared_error = 0.0;
     for (int r = 0; r < h2; ++r) {
         for (int c = 0; c < w2; ++c) {
@@ -63,8 +65,7 @@ int main(int argc, char** argv) {
 
     std::vector<unsigned char> lr(lr_pixel_count(w, h));
     for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c)
-            lr[cell(r, c, w)] = original[cell(2 * r, 2 * c, width)];
+        for (int c = 0; c < w; ++c) lr[cell(r, c, w)] = original[cell(2 * r, 2 * c, width)];
 
     std::vector<double> grid(4 * lr.size());
     upsample_initial(w, lr.data(), grid.data(), h);
@@ -76,8 +77,8 @@ int main(int argc, char** argv) {
     }
     const double refined = psnr(grid, original, width, 2 * w, 2 * h);
     if (argc == 4) write_pgm_image(grid.data(), argv[3], 2 * w, 2 * h);
-    std::printf("%s: %d x %d from %d x %d; PSNR initial %.3f dB, refined %.3f dB (%+.3f dB)\n", argv[1],
-                2 * w, 2 * h, w, h, initial, refined, refined - initial);
+    std::printf("%s: %d x %d from %d x %d; PSNR initial %.3f dB, refined %.3f dB (%+.3f dB)\n",
+                argv[1], 2 * w, 2 * h, w, h, initial, refined, refined - initial);
     std::free(original);
     return 0;
 }

@@ -84,8 +84,8 @@ void upsample_and_write(const ReadResult& image) {
 
     if (write_pgm_image(grid.data(), output_path.c_str(), 2 * image.w, 2 * image.h) != pgm_write_ok)
         __builtin_trap();
-    const std::string header = "P5\n " + std::to_string(2 * image.w) + " " +
-                               std::to_string(2 * image.h) + "\n255\n";
+    const std::string header =
+        "P5\n " + std::to_string(2 * image.w) + " " + std::to_string(2 * image.h) + "\n255\n";
     struct stat info;
     if (stat(output_path.c_str(), &info) != 0 ||
         static_cast<std::size_t>(info.st_size) != header.size() + cells)

@@ -34,7 +34,8 @@ constexpr double centre_max = 255.0;
 inline bool model_fit_accepted(double last_diagonal, const double (&a)[model_order]) {
     if (last_diagonal < acceptance_threshold) return false;
     bool moderate = true;
-    for (double coefficient : a) moderate = moderate && std::fabs(coefficient) <= max_model_coefficient;
+    for (double coefficient : a)
+        moderate = moderate && std::fabs(coefficient) <= max_model_coefficient;
     return moderate;
 }
 

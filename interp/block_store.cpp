@@ -17,8 +17,10 @@ std::size_t slot_index(int w2, int rows, int r, int c) {
            static_cast<std::size_t>(c / 2);
 }
 
-void fuse_pass(Pass pass, const Lattice& lattice, double* grid, const double* store, int w2, int h2) {
-    for (int r = 0; r < h2; ++r) fuse_row(lattice, grid, store, w2, h2, r, fused_columns(pass, r, w2, h2));
+void fuse_pass(Pass pass, const Lattice& lattice, double* grid, const double* store, int w2,
+               int h2) {
+    for (int r = 0; r < h2; ++r)
+        fuse_row(lattice, grid, store, w2, h2, r, fused_columns(pass, r, w2, h2));
 }
 
 }  // namespace

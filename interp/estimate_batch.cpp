@@ -21,9 +21,10 @@ QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void assemble_model_lanes(const Lattice& lattice, const double* const windows[solve_lanes],
                           int stride, lane_vector* vector, lane_vector* matrix) {
     // Inlined, so that the assembly is compiled for each clone's processor.
-    with_lattice(lattice, [&](auto on) __attribute__((always_inline)) {
-        assemble_models<decltype(on)::lattice>(windows, stride, vector, matrix);
-    });
+    with_lattice(
+        lattice, [&](auto on) __attribute__((always_inline)) {
+            assemble_models<decltype(on)::lattice>(windows, stride, vector, matrix);
+        });
 }
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")

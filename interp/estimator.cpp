@@ -49,7 +49,8 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
     assemble_block_system(lattice, window, stride);
     solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
                         fused_elements_mask(lattice));
-    if (!block_accepted(block_matrix[block_size * block_size - 1], lattice, block_vector)) return 0.0;
+    if (!block_accepted(block_matrix[block_size * block_size - 1], lattice, block_vector))
+        return 0.0;
 
     *accepted = 1;
     return target_value(block_vector[block_centre], sample_at(window, stride, 0, 0));

@@ -106,14 +106,15 @@ void assemble_block_vector(const double (&a)[model_order], const double* window,
             const Offset step = L.direction[k];
             neighbour[k] = sample_at(window, stride, at.dr + step.dr, at.dc + step.dc);
         }
-        vector[i] = a[0] * neighbour[0] + a[1] * neighbour[1] + a[2] * neighbour[2] +
-                    a[3] * neighbour[3];
+        vector[i] =
+            a[0] * neighbour[0] + a[1] * neighbour[1] + a[2] * neighbour[2] + a[3] * neighbour[3];
     }
     for (int q = 0; q < training_side; ++q) {
         for (int s = 0; s < training_side; ++s) {
             const double pixel = sample_at(window, stride, L.training[training_side * q + s]);
             const int u = training_block_base(q, s);
-            for (int k = 0; k < model_order; ++k) vector[u + block_neighbour_step[k]] += a[k] * pixel;
+            for (int k = 0; k < model_order; ++k)
+                vector[u + block_neighbour_step[k]] += a[k] * pixel;
         }
     }
     for (int i = 0; i < block_size; ++i) out[i] = vector[i];
@@ -140,7 +141,8 @@ constexpr BlockMatrixTerms block_matrix_terms() {
             const int u = training_block_base(q, s);
             for (int m = 0; m < model_order; ++m)
                 for (int l = 0; l < model_order; ++l) {
-                    EntryTerms& e = terms.entry[(u + block_neighbour_step[m]) * block_size + u + block_neighbour_step[l]];
+                    EntryTerms& e = terms.entry[(u + block_neighbour_step[m]) * block_size + u +
+                                                block_neighbour_step[l]];
                     e.product[e.count++] = m * model_order + l;
                 }
         }

@@ -24,7 +24,6 @@ void assemble_model_system(const Lattice& lattice, const double* window, int str
 void assemble_block_system(const Lattice& lattice, const double* window, int stride);
 
 // The whole estimate on one lattice; see estimate_diagonal.
-double estimate_on_lattice(const Lattice& lattice, const double* window, int stride,
-                           int* accepted);
+double estimate_on_lattice(const Lattice& lattice, const double* window, int stride, int* accepted);
 
 #endif

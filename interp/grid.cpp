@@ -29,9 +29,7 @@ std::size_t lr_pixel_count(int w, int h) {
     return static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
 }
 
-std::size_t hr_cell_count(int w, int h) {
-    return 4 * lr_pixel_count(w, h);
-}
+std::size_t hr_cell_count(int w, int h) { return 4 * lr_pixel_count(w, h); }
 
 double* allocate_doubles(std::size_t count) {
     if (count > SIZE_MAX / sizeof(double)) return nullptr;

@@ -17,10 +17,10 @@ std::size_t lr_pixel_count(int w, int h);
 std::size_t hr_cell_count(int w, int h);
 
 // Allocates count doubles, uninitialised, for the grid and the block stores;
-// released with free_doubles (aligned memory has its own release on Windows).  Large buffers are asked to be backed by huge
-// pages where the system offers them: the first touch of each page costs a
-// fault, and with 4 KiB pages those faults were a tenth of the run time.
-// Returns nullptr when the memory cannot be had.
+// released with free_doubles (aligned memory has its own release on Windows).  Large buffers are
+// asked to be backed by huge pages where the system offers them: the first touch of each page costs
+// a fault, and with 4 KiB pages those faults were a tenth of the run time. Returns nullptr when the
+// memory cannot be had.
 double* allocate_doubles(std::size_t count);
 void free_doubles(double* memory);
 

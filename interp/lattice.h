@@ -17,13 +17,13 @@ struct Offset {
     int dc;
 };
 
-constexpr int block_side = 5;                          // a block is 5 x 5 cells
-constexpr int block_size = block_side * block_side;    // 25 unknowns per block
-constexpr int block_centre = block_size / 2;           // element 12 is the target
-constexpr int training_side = 4;                       // the fit uses 4 x 4 pixels
+constexpr int block_side = 5;                        // a block is 5 x 5 cells
+constexpr int block_size = block_side * block_side;  // 25 unknowns per block
+constexpr int block_centre = block_size / 2;         // element 12 is the target
+constexpr int training_side = 4;                     // the fit uses 4 x 4 pixels
 constexpr int training_count = training_side * training_side;
-constexpr int model_order = 4;                         // coefficients a0..a3
-constexpr int fusion_terms = 9;                        // blocks covering a fused cell
+constexpr int model_order = 4;   // coefficients a0..a3
+constexpr int fusion_terms = 9;  // blocks covering a fused cell
 
 // Both estimators read a window of 11 x 11 cells centred on the target and
 // are handed a pointer to its top-left corner, HR (r - 5, c - 5).
@@ -45,10 +45,10 @@ constexpr int block_bandwidth = block_neighbour_step[model_order - 1];
 // One lattice: its block positions, its training pixels and the directions of
 // the model's four neighbours at distance 1 (the fit uses twice that step).
 struct Lattice {
-    Offset block[block_size];            // block position k = 5a + b
-    Offset training[training_count];     // training pixel 4q + s
-    Offset direction[model_order];       // neighbour of coefficient a0..a3
-    int fusion_element[fusion_terms];    // the nine inner elements, in summation order
+    Offset block[block_size];          // block position k = 5a + b
+    Offset training[training_count];   // training pixel 4q + s
+    Offset direction[model_order];     // neighbour of coefficient a0..a3
+    int fusion_element[fusion_terms];  // the nine inner elements, in summation order
 };
 
 constexpr Offset diagonal_block_offset(int k) {
@@ -105,7 +105,8 @@ struct LatticeTag {
 };
 
 template <typename Step>
-__attribute__((always_inline)) inline decltype(auto) with_lattice(const Lattice& lattice, Step&& step) {
+__attribute__((always_inline)) inline decltype(auto) with_lattice(const Lattice& lattice,
+                                                                  Step&& step) {
     if (&lattice == &diagonal_lattice) return step(LatticeTag<diagonal_lattice>{});
     return step(LatticeTag<axial_lattice>{});
 }

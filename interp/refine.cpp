@@ -81,7 +81,8 @@ void finish_row(const PassState& s, int r) {
     const RowSpan targets = target_columns(s.pass, r, s.w2, s.h2);
     for (int c = targets.first; c <= targets.last; c += 2)
         row[c] = target_value(slot_of(s.store, s.w2, s.store_rows, r, c)[centre], row[c]);
-    fuse_row(*s.lattice, s.grid, s.store, s.w2, s.store_rows, r, fused_columns(s.pass, r, s.w2, s.h2));
+    fuse_row(*s.lattice, s.grid, s.store, s.w2, s.store_rows, r,
+             fused_columns(s.pass, r, s.w2, s.h2));
 }
 
 // The sweep of one pass, on as many threads as call sweep_rows (see
@@ -94,11 +95,11 @@ struct Sweep {
     int last;  // the last target row
     std::mutex lock;
     std::condition_variable room;
-    int next_row;               // the next row to claim
+    int next_row;                 // the next row to claim
     std::vector<char> estimated;  // estimated rows
-    int estimated_through;      // every row up to here is estimated
-    int finished_through;       // every row up to here is stored and fused
-    bool finishing;             // a thread is storing and fusing rows
+    int estimated_through;        // every row up to here is estimated
+    int finished_through;         // every row up to here is stored and fused
+    bool finishing;               // a thread is storing and fusing rows
 };
 
 void sweep_rows(Sweep* w) {
@@ -108,7 +109,8 @@ void sweep_rows(Sweep* w) {
         {
             std::unique_lock<std::mutex> hold(w->lock);
             w->room.wait(hold, [w, &s] {
-                return w->next_row > w->last || may_claim(w->next_row, w->finished_through, s.store_rows);
+                return w->next_row > w->last ||
+                       may_claim(w->next_row, w->finished_through, s.store_rows);
             });
             if (w->next_row > w->last) return;
             r = w->next_row++;
@@ -116,7 +118,8 @@ void sweep_rows(Sweep* w) {
         estimate_row(s, r);
         std::unique_lock<std::mutex> hold(w->lock);
         w->estimated[static_cast<std::size_t>(r)] = 1;
-        w->estimated_through = advance_estimated(w->estimated.data(), w->estimated_through, w->last);
+        w->estimated_through =
+            advance_estimated(w->estimated.data(), w->estimated_through, w->last);
         if (w->finishing) continue;
         w->finishing = true;
         for (;;) {
@@ -137,8 +140,9 @@ int run_pass(Pass pass, double* grid, int w2, int h2, int threads, int store_row
     if (last_target_row(h2) < first_target_row) return 0;
     double* store = allocate_doubles(store_doubles(w2, store_rows));
     if (!store) return -1;
-    const PassState s = {pass, pass == diagonal_pass ? &diagonal_lattice : &axial_lattice,
-                         grid, w2, h2, store, store_rows};
+    const PassState s = {
+        pass,      pass == diagonal_pass ? &diagonal_lattice : &axial_lattice, grid, w2, h2, store,
+        store_rows};
     Sweep sweep;
     sweep.s = &s;
     sweep.last = last_target_row(h2);

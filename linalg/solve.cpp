@@ -154,7 +154,8 @@ __attribute__((always_inline)) inline std::size_t clear_row(double* row, double*
     } else {
         subtract_multiple_group(row + span.from, pivot_row + span.from, f);
         if (span.groups == 2)
-            subtract_multiple_group(row + span.from + group_width, pivot_row + span.from + group_width, f);
+            subtract_multiple_group(row + span.from + group_width,
+                                    pivot_row + span.from + group_width, f);
     }
     *b_i = *b_i - f * b_r;
     return span.to;
@@ -177,7 +178,8 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
     if (all_plain(b, n)) {
         // end_of[i]: row i is +0.0 from this column on.
         std::size_t end_of[max_banded_size];
-        for (std::size_t i = 0; i < n; ++i) end_of[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
+        for (std::size_t i = 0; i < n; ++i)
+            end_of[i] = i + bandwidth + 1 < n ? i + bandwidth + 1 : n;
 
         for (; j < n && r < n; ++j) {
             // Rows past reach have no entry at or left of column j: none had
@@ -243,7 +245,8 @@ __attribute__((always_inline)) inline void solve_banded(std::size_t n_runtime,
             while (above) {
                 const std::size_t i = static_cast<std::size_t>(__builtin_ctz(above));
                 above &= above - 1u;
-                exact_from_here |= clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span) == full_width_update;
+                exact_from_here |=
+                    clear_row(a + i * n, b + i, pivot_row, b[r], n, j, span) == full_width_update;
             }
             ++r;
             if (exact_from_here) {
@@ -322,7 +325,8 @@ std::size_t bandwidth_of(const double* a, std::size_t n) {
 void solve_linear_system_reference(int n, double* b, double* a) {
     if (n <= 0) return;
     const std::size_t size = static_cast<std::size_t>(n);
-    for (std::size_t j = 0, r = 0; j < size && r < size; ++j) r = eliminate_column(a, b, size, j, r);
+    for (std::size_t j = 0, r = 0; j < size && r < size; ++j)
+        r = eliminate_column(a, b, size, j, r);
 }
 
 void solve_banded_system(int n, int bandwidth, double* b, double* a, std::uint32_t finished_rows) {
@@ -333,7 +337,9 @@ void solve_banded_system(int n, int bandwidth, double* b, double* a, std::uint32
     } else if (size == 25 && bandwidth == 6) {
         solve_block_sized(b, a, finished_rows);
     } else {
-        const std::size_t band = static_cast<std::size_t>(bandwidth) < size ? static_cast<std::size_t>(bandwidth) : size - 1;
+        const std::size_t band = static_cast<std::size_t>(bandwidth) < size
+                                     ? static_cast<std::size_t>(bandwidth)
+                                     : size - 1;
         solve_banded<0, 0>(size, band, b, a, finished_rows);
     }
 }

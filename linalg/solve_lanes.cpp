@@ -216,7 +216,8 @@ __attribute__((always_inline)) inline std::uint32_t solve_lanes_banded(
             if (both_stored > to) both_stored = to;
             std::size_t c = j + 1;
             if (common && both_stored >= end) {
-                for (std::size_t k = 0; k < common_width; ++k) row[c + k] = row[c + k] - f * pivot_band[k];
+                for (std::size_t k = 0; k < common_width; ++k)
+                    row[c + k] = row[c + k] - f * pivot_band[k];
                 c = end;
             }
             for (; c < both_stored; ++c) row[c] = row[c] - f * pivot_row[c];
@@ -260,7 +261,8 @@ __attribute__((always_inline)) inline void solve_dense(std::size_t n_runtime, la
     for (std::size_t j = 0; j < n; ++j) {
         // The first entry of largest magnitude from row r down.
         lanes p = {};
-        for (std::size_t k = 0; k < n; ++k) p = r == static_cast<std::int64_t>(k) ? a[k * n + j] : p;
+        for (std::size_t k = 0; k < n; ++k)
+            p = r == static_cast<std::int64_t>(k) ? a[k * n + j] : p;
         lanes largest = magnitude(p);
         lane_words h = r;
         for (std::size_t k = 1; k < n; ++k) {
@@ -320,14 +322,10 @@ __attribute__((always_inline)) inline void solve_dense(std::size_t n_runtime, la
 }
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
-void solve_dense_4(lanes* b, lanes* a) {
-    solve_dense<4>(4, b, a);
-}
+void solve_dense_4(lanes* b, lanes* a) { solve_dense<4>(4, b, a); }
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
-void solve_dense_any(std::size_t n, lanes* b, lanes* a) {
-    solve_dense<0>(n, b, a);
-}
+void solve_dense_any(std::size_t n, lanes* b, lanes* a) { solve_dense<0>(n, b, a); }
 
 // Larger systems one lane at a time with the reference itself.
 void solve_each_lane(std::size_t n, lanes* b, lanes* a) {
@@ -359,6 +357,7 @@ std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vect
     if (n <= 0 || n > static_cast<int>(max_size) || bandwidth < 0) return 0;
     if (n == 25 && bandwidth == 6) return solve_block_lanes(b, a, finished_rows);
     const std::size_t size = static_cast<std::size_t>(n);
-    const std::size_t band = static_cast<std::size_t>(bandwidth) < size ? static_cast<std::size_t>(bandwidth) : size - 1;
+    const std::size_t band =
+        static_cast<std::size_t>(bandwidth) < size ? static_cast<std::size_t>(bandwidth) : size - 1;
     return solve_any_lanes(size, band, b, a, finished_rows);
 }

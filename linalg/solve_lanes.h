@@ -16,8 +16,8 @@ constexpr int solve_lanes = 8;
 // its size explicitly: by default a vector's alignment depends on the
 // instruction set a file is compiled for, while the solver's AVX-512 code
 // expects whole aligned vectors from callers compiled for any.
-typedef double lane_vector
-    __attribute__((vector_size(solve_lanes * sizeof(double)), aligned(solve_lanes * sizeof(double))));
+typedef double lane_vector __attribute__((vector_size(solve_lanes * sizeof(double)),
+                                          aligned(solve_lanes * sizeof(double))));
 
 // b holds n lane vectors, a n x n in row-major order, entry (i, k) at
 // a[i * n + k].

@@ -10,9 +10,9 @@ constexpr int pgm_malformed = -1;
 constexpr int pgm_premature_end = -10;
 
 // Header kinds by magic.
-constexpr int pgm_kind_gray = 1;    // "P5", binary grayscale
-constexpr int pgm_kind_color = 3;   // "P6", binary colour
-constexpr int pgm_kind_pam = 4;     // "P7"
+constexpr int pgm_kind_gray = 1;   // "P5", binary grayscale
+constexpr int pgm_kind_color = 3;  // "P6", binary colour
+constexpr int pgm_kind_pam = 4;    // "P7"
 
 // Header lines are read through a buffer of this many bytes.
 constexpr int pgm_line_size = 256;

@@ -110,10 +110,13 @@ int prepare_pgm_output(const char* path, PgmOutput* output) {
 
 int finish_pgm_output(PgmOutput* output, const double* grid, int width, int height) {
     switch (output->mode) {
-        case pgm_output_stdout: return write_to_stdout(grid, width, height);
-        case pgm_output_replace: return replace_target(output, grid, width, height);
+        case pgm_output_stdout:
+            return write_to_stdout(grid, width, height);
+        case pgm_output_replace:
+            return replace_target(output, grid, width, height);
         case pgm_output_direct:
-        case pgm_output_in_place: break;
+        case pgm_output_in_place:
+            break;
     }
     return write_to_path(output->path.c_str(), grid, width, height);
 }

@@ -56,9 +56,9 @@ constexpr int temp_name_attempts = 100;
 // A name suffix that differs between processes and between calls.
 std::string unique_suffix(unsigned long long process, int attempt) {
     static unsigned long long calls = 0;
-    const unsigned long long mix =
-        process * 1000003ULL ^ static_cast<unsigned long long>(std::time(nullptr)) * 7919ULL ^
-        (++calls << 20) ^ static_cast<unsigned long long>(attempt);
+    const unsigned long long mix = process * 1000003ULL ^
+                                   static_cast<unsigned long long>(std::time(nullptr)) * 7919ULL ^
+                                   (++calls << 20) ^ static_cast<unsigned long long>(attempt);
     return "." + std::to_string(mix % 1000000000ULL);
 }
 #endif
@@ -206,7 +206,8 @@ void keep_owner(int fd, const PathInfo& replaced) {
     if (replaced.owner < 0) return;
     const uid_t owner = static_cast<uid_t>(replaced.owner);
     const gid_t group = static_cast<gid_t>(replaced.group);
-    const bool kept = fchown(fd, owner, group) == 0 || fchown(fd, static_cast<uid_t>(-1), group) == 0;
+    const bool kept =
+        fchown(fd, owner, group) == 0 || fchown(fd, static_cast<uid_t>(-1), group) == 0;
     (void)kept;  // not keeping them is no failure: a plain open would not either
 }
 #elif defined(QUILLMORPH_HAVE_POSIX_FILES)
@@ -457,8 +458,9 @@ std::FILE* platform_create_temp_file(const std::string& directory, const PathInf
         *name = prefix + unique_suffix(GetCurrentProcessId(), attempt).substr(1);
         if (name->size() >= cleanup_path_size) return nullptr;
         int fd = -1;
-        const errno_t error = _sopen_s(&fd, name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
-                                       _SH_DENYNO, _S_IREAD | _S_IWRITE);
+        const errno_t error =
+            _sopen_s(&fd, name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
+                     _S_IREAD | _S_IWRITE);
         if (error == EEXIST) continue;  // another file's name: never to be removed
         if (error != 0) return nullptr;
         remember_temp_file(*name);

@@ -37,8 +37,8 @@ void platform_advise_huge_pages(void* memory, std::size_t bytes);
 struct PathInfo {
     bool exists;
     bool is_directory;
-    bool is_regular;        // a plain file, which a rename can replace
-    unsigned permissions;   // POSIX mode bits 07777; 0 where there are none
+    bool is_regular;       // a plain file, which a rename can replace
+    unsigned permissions;  // POSIX mode bits 07777; 0 where there are none
     // Identity: two infos with equal nonzero inodes on one device are the
     // same file.  0 where the system gives no inode numbers.
     unsigned long long device;
