@@ -15,15 +15,28 @@
 
 using namespace assembly;
 
+namespace {
+
+// The lane solvers instantiated for the estimator's shapes, one copy per
+// processor.  (Clang resolves a cloned function only within its own file,
+// hence the plain wrappers below.)
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
-void assembly::solve_model_lanes(lane_vector* b, lane_vector* a) {
+void solve_model_lanes_cloned(lane_vector* b, lane_vector* a) {
     elimination::eliminate<lane_vector, model_order>(model_order, b, a);
 }
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
-std::uint32_t assembly::solve_block_lanes(lane_vector* b, lane_vector* a, std::uint32_t finished_rows) {
+std::uint32_t solve_block_lanes_cloned(lane_vector* b, lane_vector* a, std::uint32_t finished_rows) {
     return banded::solve_banded_lanes_sized<block_size, block_bandwidth>(block_size, block_bandwidth, b,
                                                                           a, finished_rows);
+}
+
+}  // namespace
+
+void assembly::solve_model_lanes(lane_vector* b, lane_vector* a) { solve_model_lanes_cloned(b, a); }
+
+std::uint32_t assembly::solve_block_lanes(lane_vector* b, lane_vector* a, std::uint32_t finished_rows) {
+    return solve_block_lanes_cloned(b, a, finished_rows);
 }
 
 namespace {

@@ -10,15 +10,28 @@
 
 using namespace assembly;
 
+namespace {
+
+// The solvers instantiated for the estimator's shapes, one copy per
+// processor.  (Clang resolves a cloned function only within its own file,
+// hence the plain wrappers below.)
 QUILLMORPH_CLONES("avx2", "default")
-void assembly::solve_model_system(double* b, double* a) {
+void solve_model_cloned(double* b, double* a) {
     elimination::eliminate<double, model_order>(model_order, b, a);
 }
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
-void assembly::solve_block_system(double* b, double* a, std::uint32_t finished_rows) {
+void solve_block_cloned(double* b, double* a, std::uint32_t finished_rows) {
     banded::solve_banded_sized<block_size, block_bandwidth>(block_size, block_bandwidth, b, a,
                                                            finished_rows);
+}
+
+}  // namespace
+
+void assembly::solve_model_system(double* b, double* a) { solve_model_cloned(b, a); }
+
+void assembly::solve_block_system(double* b, double* a, std::uint32_t finished_rows) {
+    solve_block_cloned(b, a, finished_rows);
 }
 
 namespace {

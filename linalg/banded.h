@@ -152,7 +152,9 @@ QUILLMORPH_INLINE std::size_t clear_row(double* row, double* b_i, const double* 
     if (f == 0.0) return 0;
     const bool finite = std::fabs(f) <= std::numeric_limits<double>::max();
     if (!finite) span = {j, n, 0};
-    over_span(row, pivot_row, span, [f](const auto& x, const auto& y) QUILLMORPH_INLINE_LAMBDA { return subtract_multiple(x, f, y); });
+    over_span(row, pivot_row, span, [f](const auto& x, const auto& y) QUILLMORPH_INLINE_LAMBDA {
+        return subtract_multiple(x, f, y);
+    });
     *b_i = subtract_multiple(*b_i, f, b_r);
     return finite ? span.to : full_width_update;
 }
@@ -184,8 +186,8 @@ QUILLMORPH_INLINE bool clear_rows(Band& band, double* a, double* b, std::size_t 
 // The rest of a column the reference's way, after the pivot row has been
 // normalised up to column end: the rest of its normalisation, then every
 // other row over the full width.
-QUILLMORPH_INLINE void finish_column_fully(double* a, double* b, std::size_t n, std::size_t j,
-                                           std::size_t r, std::size_t end, double p) {
+QUILLMORPH_INLINE void finish_column_fully(double* a, double* b, std::size_t n, std::size_t j, std::size_t r,
+                                           std::size_t end, double p) {
     double* pivot_row = a + r * n;
     for (std::size_t c = end; c < n; ++c) pivot_row[c] = divide(pivot_row[c], p);
     for (std::size_t i = 0; i < n; ++i) {
@@ -206,7 +208,8 @@ QUILLMORPH_INLINE Column banded_column(Band& band, double* a, double* b, std::si
     if (r > reach) return Column::left_to_full;  // not a banded matrix
     double p = a[r * n + j];
     std::size_t h = r;
-    search_pivot(p, h, r + 1, reach + 1, [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
+    search_pivot(p, h, r + 1, reach + 1,
+                 [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
     if (p == 0.0) return Column::skipped;
     if (p < 0.0) return Column::left_to_full;  // its row's zeros would turn into -0.0
     if (h != r) {
@@ -215,7 +218,8 @@ QUILLMORPH_INLINE Column banded_column(Band& band, double* a, double* b, std::si
     }
     double* pivot_row = a + r * n;
     const Span span = update_span(n, j, band.end_of[r]);
-    over_span(pivot_row, pivot_row, span, [p](const auto& x, const auto&) QUILLMORPH_INLINE_LAMBDA { return divide(x, p); });
+    over_span(pivot_row, pivot_row, span,
+              [p](const auto& x, const auto&) QUILLMORPH_INLINE_LAMBDA { return divide(x, p); });
     b[r] = divide(b[r], p);
     if (!all_plain(pivot_row + span.from, span.to - span.from) || !all_plain(b + r, 1)) {
         finish_column_fully(a, b, n, j, r, span.to, p);  // a quotient underflowed or overflowed
@@ -230,8 +234,8 @@ QUILLMORPH_INLINE Column banded_column(Band& band, double* a, double* b, std::si
 // solve_banded_system (linalg/solve.h).  The caller vouches for the matrix
 // (finite, no -0.0, +0.0 outside the band).
 template <std::size_t N, std::size_t BANDWIDTH>
-QUILLMORPH_INLINE void solve_banded_sized(std::size_t n_runtime, std::size_t bandwidth_runtime,
-                                          double* b, double* a, std::uint32_t finished_rows) {
+QUILLMORPH_INLINE void solve_banded_sized(std::size_t n_runtime, std::size_t bandwidth_runtime, double* b,
+                                          double* a, std::uint32_t finished_rows) {
     static_assert(N <= max_masked_rows, "the row mask has 32 bits");
     Band band;
     band.n = N ? N : n_runtime;
@@ -325,8 +329,8 @@ QUILLMORPH_INLINE void exchange_lane_rows(LaneBand& s, lane_vector* a, lane_vect
 // Divides pivot row j and its right-hand side by p.  Column j itself would
 // become 1.0 and is never read again.  A negative pivot turns the row's
 // zeros into -0.0, so the row is then divided to its end and marked.
-QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_vector* a, lane_vector* b,
-                                                 std::size_t j, const lane_vector& p) {
+QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_vector* a, lane_vector* b, std::size_t j,
+                                                 const lane_vector& p) {
     lane_vector* pivot_row = a + j * s.n;
     lane_bits negative_zero = {};
     for (std::size_t c = j + 1; c < s.stored_to[j]; ++c) {
@@ -380,14 +384,16 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_vector* a, lane_vector* 
 // keep the pivot row in registers.
 template <std::size_t WIDTH>
 QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_vector* a, lane_vector* b, std::size_t j,
-                                       std::size_t reach, const lane_vector& b_j, std::uint32_t finished_rows) {
+                                       std::size_t reach, const lane_vector& b_j,
+                                       std::uint32_t finished_rows) {
     HeldRow<WIDTH> held;
     const bool common = WIDTH && s.stored_to[j] == j + 1 + WIDTH;
     if (common)
         for (std::size_t c = 0; c < WIDTH; ++c) held[c] = a[j * s.n + j + 1 + c];
     for (std::size_t i = j + 1; i <= reach; ++i) clear_lane_row<WIDTH>(s, a, b, i, j, b_j, common, held);
-    for_rows_above(finished_rows, j,
-                   [&](std::size_t i) QUILLMORPH_INLINE_LAMBDA { clear_lane_row<WIDTH>(s, a, b, i, j, b_j, common, held); });
+    for_rows_above(finished_rows, j, [&](std::size_t i) QUILLMORPH_INLINE_LAMBDA {
+        clear_lane_row<WIDTH>(s, a, b, i, j, b_j, common, held);
+    });
 }
 
 // Eight banded systems, N and BANDWIDTH fixed at compile time by the caller
@@ -396,9 +402,9 @@ QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_vector* a, lane_vector*
 // pivot is row j in every lane: a lane whose column has no pivot would fall
 // behind the others, so it is left unsettled.
 template <std::size_t N, std::size_t BANDWIDTH>
-QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime,
-                                                         std::size_t bandwidth_runtime, lane_vector* b,
-                                                         lane_vector* a, std::uint32_t finished_rows) {
+QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime, std::size_t bandwidth_runtime,
+                                                         lane_vector* b, lane_vector* a,
+                                                         std::uint32_t finished_rows) {
     static_assert(N <= max_masked_rows, "the row mask has 32 bits");
     LaneBand s;
     s.n = N ? N : n_runtime;
@@ -414,7 +420,8 @@ QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime,
         const std::size_t reach = reach_of(j, s.bandwidth, n);
         lane_vector p = a[j * n + j];
         lane_index h = row_number<lane_vector>(j);
-        search_pivot(p, h, j + 1, reach + 1, [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
+        search_pivot(p, h, j + 1, reach + 1,
+                     [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
         s.bad |= flag_zero(p) | flag_not_finite(p);
         exchange_lane_rows(s, a, b, j, reach, h);
         const lane_vector b_j = normalise_lane_row(s, a, b, j, p);

@@ -88,8 +88,12 @@ template <class T>
 QUILLMORPH_INLINE T select(bool take, const T& x, const T& y) {
     return take ? x : y;
 }
-QUILLMORPH_INLINE lane_vector select(const lane_index& take, const lane_vector& x, const lane_vector& y) { return take ? x : y; }
-QUILLMORPH_INLINE lane_index select(const lane_index& take, const lane_index& x, const lane_index& y) { return take ? x : y; }
+QUILLMORPH_INLINE lane_vector select(const lane_index& take, const lane_vector& x, const lane_vector& y) {
+    return take ? x : y;
+}
+QUILLMORPH_INLINE lane_index select(const lane_index& take, const lane_index& x, const lane_index& y) {
+    return take ? x : y;
+}
 
 template <class V>
 QUILLMORPH_INLINE Index<V> row_number(std::size_t k);
@@ -152,8 +156,7 @@ QUILLMORPH_INLINE void search_pivot(V& p, Index<V>& h, std::size_t from, std::si
     }
 }
 
-QUILLMORPH_INLINE void exchange_rows(double* a, double* b, std::size_t n, std::size_t r,
-                                     std::size_t h) {
+QUILLMORPH_INLINE void exchange_rows(double* a, double* b, std::size_t n, std::size_t r, std::size_t h) {
     std::swap_ranges(a + r * n, a + r * n + n, a + h * n);
     std::swap(b[r], b[h]);
 }
@@ -167,7 +170,8 @@ QUILLMORPH_INLINE double entry(const double* a, std::size_t n, std::size_t r, st
 QUILLMORPH_INLINE lane_vector gather(const lane_vector* v, std::size_t rows, std::size_t stride,
                                      const lane_index& r, std::size_t c) {
     lane_vector x = {};
-    for (std::size_t k = 0; k < rows; ++k) x = select(r == static_cast<std::int64_t>(k), v[k * stride + c], x);
+    for (std::size_t k = 0; k < rows; ++k)
+        x = select(r == static_cast<std::int64_t>(k), v[k * stride + c], x);
     return x;
 }
 QUILLMORPH_INLINE lane_vector entry(const lane_vector* a, std::size_t n, const lane_index& r, std::size_t c) {
@@ -179,11 +183,12 @@ QUILLMORPH_INLINE lane_vector entry(const lane_vector* a, std::size_t n, const l
 // lanes whose row r is not above it.
 QUILLMORPH_INLINE std::size_t first_candidate(std::size_t r) { return r + 1; }
 QUILLMORPH_INLINE std::size_t first_candidate(const lane_index&) { return 1; }
-QUILLMORPH_INLINE double candidate(const double* a, std::size_t n, std::size_t, std::size_t k, std::size_t j) {
+QUILLMORPH_INLINE double candidate(const double* a, std::size_t n, std::size_t, std::size_t k,
+                                   std::size_t j) {
     return a[k * n + j];
 }
-QUILLMORPH_INLINE lane_vector candidate(const lane_vector* a, std::size_t n, const lane_index& r, std::size_t k,
-                                        std::size_t j) {
+QUILLMORPH_INLINE lane_vector candidate(const lane_vector* a, std::size_t n, const lane_index& r,
+                                        std::size_t k, std::size_t j) {
     return select(r < static_cast<std::int64_t>(k), a[k * n + j], lane_vector{});
 }
 
@@ -197,8 +202,7 @@ struct PivotRow {
 // Exchanges rows r and h and divides the pivot row, from column j on, and
 // its right-hand side by the pivot p (in the lanes where found holds).
 QUILLMORPH_INLINE PivotRow<double> take_pivot_row(double* a, double* b, std::size_t n, std::size_t j,
-                                                  std::size_t r, std::size_t h, double p, bool,
-                                                  double*) {
+                                                  std::size_t r, std::size_t h, double p, bool, double*) {
     if (h != r) exchange_rows(a, b, n, r, h);
     double* row = a + r * n;
     for (std::size_t c = j; c < n; ++c) row[c] = divide(row[c], p);
@@ -206,22 +210,23 @@ QUILLMORPH_INLINE PivotRow<double> take_pivot_row(double* a, double* b, std::siz
     return {row, b[r]};
 }
 QUILLMORPH_INLINE PivotRow<lane_vector> take_pivot_row(lane_vector* a, lane_vector* b, std::size_t n,
-                                                       std::size_t j, const lane_index& r, const lane_index& h,
-                                                       const lane_vector& p, const lane_index& found,
-                                                       lane_vector* pivot_row) {
+                                                       std::size_t j, const lane_index& r,
+                                                       const lane_index& h, const lane_vector& p,
+                                                       const lane_index& found, lane_vector* pivot_row) {
     // Row -1 is no row: lanes without a pivot store nothing.
     const lane_index none = lane_index{} - 1;
     const lane_index pivot_at = select(found, r, none);
     lane_index exchange_at = select(h == r, none, h);
     exchange_at = select(found, exchange_at, none);
-    const auto place = [&](lane_vector* v, std::size_t stride, std::size_t c, const lane_vector& pivot) QUILLMORPH_INLINE_LAMBDA {
-        const lane_vector displaced = gather(v, n, stride, r, c);
-        for (std::size_t k = 0; k < n; ++k) {
-            lane_vector& e = v[k * stride + c];
-            e = select(exchange_at == static_cast<std::int64_t>(k), displaced, e);
-            e = select(pivot_at == static_cast<std::int64_t>(k), pivot, e);
-        }
-    };
+    const auto place = [&](lane_vector* v, std::size_t stride, std::size_t c, const lane_vector& pivot)
+                           QUILLMORPH_INLINE_LAMBDA {
+                               const lane_vector displaced = gather(v, n, stride, r, c);
+                               for (std::size_t k = 0; k < n; ++k) {
+                                   lane_vector& e = v[k * stride + c];
+                                   e = select(exchange_at == static_cast<std::int64_t>(k), displaced, e);
+                                   e = select(pivot_at == static_cast<std::int64_t>(k), pivot, e);
+                               }
+                           };
     const lane_vector pivot_b = divide(gather(b, n, 1, h, 0), p);
     for (std::size_t c = 0; c < n; ++c) {
         lane_vector pivot = entry(a, n, h, c);
@@ -259,7 +264,8 @@ template <class V>
 QUILLMORPH_INLINE Index<V> eliminate_column(V* a, V* b, std::size_t n, std::size_t j, const Index<V>& r) {
     V p = entry(a, n, r, j);
     Index<V> h = r;
-    search_pivot(p, h, first_candidate(r), n, [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return candidate(a, n, r, k, j); });
+    search_pivot(p, h, first_candidate(r), n,
+                 [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return candidate(a, n, r, k, j); });
     const auto found = nonzero(p);
     if (column_skipped(found)) return r;
     V pivot_buffer[std::is_same<V, double>::value ? 1 : max_masked_rows];
@@ -271,7 +277,8 @@ QUILLMORPH_INLINE Index<V> eliminate_column(V* a, V* b, std::size_t n, std::size
         const auto clear = cleared(rows, i);
         V* row = a + i * n;
         const V f = row[j];  // read before the row changes
-        for (std::size_t c = j; c < n; ++c) row[c] = select(clear, subtract_multiple(row[c], f, pivot.row[c]), row[c]);
+        for (std::size_t c = j; c < n; ++c)
+            row[c] = select(clear, subtract_multiple(row[c], f, pivot.row[c]), row[c]);
         b[i] = select(clear, subtract_multiple(b[i], f, pivot.b), b[i]);
     }
     return select(found, r + 1, r);
@@ -281,6 +288,8 @@ QUILLMORPH_INLINE Index<V> eliminate_column(V* a, V* b, std::size_t n, std::size
 // max_masked_rows unknowns (the pivot row is held on the side).
 template <class V, std::size_t N>
 QUILLMORPH_INLINE void eliminate(std::size_t n_runtime, V* b, V* a) {
+    static_assert(std::is_same<V, double>::value || N <= max_masked_rows,
+                  "lane systems hold 32 rows at most");
     const std::size_t n = N ? N : n_runtime;
     Index<V> r = {};
     for (std::size_t j = 0; j < n; ++j) {

@@ -39,9 +39,12 @@ void solve_in_lanes(int n, double* b, double* a) {
     }
     solve_dense_lanes(n, lane_b, lane_a);
     const auto same_lanes = [](const lane_vector& v) {
-        for (std::size_t l = 1; l < solve_lanes; ++l)
-            if (std::memcmp(&v[l], &v[0], sizeof(double)) != 0 && !(std::isnan(v[l]) && std::isnan(v[0])))
+        const double first = v[0];
+        for (std::size_t l = 1; l < solve_lanes; ++l) {
+            const double other = v[l];
+            if (std::memcmp(&other, &first, sizeof first) != 0 && !(std::isnan(other) && std::isnan(first)))
                 return false;
+        }
         return true;
     };
     for (std::size_t i = 0; i < size * size; ++i) {
