@@ -135,8 +135,6 @@ QUILLMORPH_INLINE void over_span(double* row, const double* pivot_row, Span span
 
 // The state of a one-system solve: end_of[i], row i is +0.0 from there on.
 struct Band {
-    std::size_t n;
-    std::size_t bandwidth;
     std::size_t end_of[max_masked_rows];
 };
 
@@ -162,9 +160,8 @@ QUILLMORPH_INLINE std::size_t clear_row(double* row, double* b_i, const double* 
 // Rows below within reach first (the next pivot search waits for them),
 // then the rows above whose result is wanted.  True when a row needed the
 // full-width update: the rest of the solve then takes the full steps.
-QUILLMORPH_INLINE bool clear_rows(Band& band, double* a, double* b, std::size_t j, std::size_t r,
-                                  std::size_t reach, Span span, std::uint32_t finished_rows) {
-    const std::size_t n = band.n;
+QUILLMORPH_INLINE bool clear_rows(Band& band, std::size_t n, double* a, double* b, std::size_t j,
+                                  std::size_t r, std::size_t reach, Span span, std::uint32_t finished_rows) {
     const double* pivot_row = a + r * n;
     bool full = false;
     for (std::size_t i = r + 1; i <= reach; ++i) {
@@ -201,10 +198,9 @@ QUILLMORPH_INLINE void finish_column_fully(double* a, double* b, std::size_t n, 
 enum class Column { skipped, pivoted, pivoted_then_full, left_to_full };
 
 // Column j with the shortcuts, r taking its pivot.
-QUILLMORPH_INLINE Column banded_column(Band& band, double* a, double* b, std::size_t j, std::size_t r,
-                                       std::uint32_t finished_rows) {
-    const std::size_t n = band.n;
-    const std::size_t reach = reach_of(j, band.bandwidth, n);
+QUILLMORPH_INLINE Column banded_column(Band& band, std::size_t n, std::size_t bandwidth, double* a, double* b,
+                                       std::size_t j, std::size_t r, std::uint32_t finished_rows) {
+    const std::size_t reach = reach_of(j, bandwidth, n);
     if (r > reach) return Column::left_to_full;  // not a banded matrix
     double p = a[r * n + j];
     std::size_t h = r;
@@ -225,8 +221,8 @@ QUILLMORPH_INLINE Column banded_column(Band& band, double* a, double* b, std::si
         finish_column_fully(a, b, n, j, r, span.to, p);  // a quotient underflowed or overflowed
         return Column::pivoted_then_full;
     }
-    return clear_rows(band, a, b, j, r, reach, span, finished_rows) ? Column::pivoted_then_full
-                                                                    : Column::pivoted;
+    return clear_rows(band, n, a, b, j, r, reach, span, finished_rows) ? Column::pivoted_then_full
+                                                                       : Column::pivoted;
 }
 
 // One banded system, N and BANDWIDTH fixed at compile time by the caller or
@@ -237,15 +233,14 @@ template <std::size_t N, std::size_t BANDWIDTH>
 QUILLMORPH_INLINE void solve_banded_sized(std::size_t n_runtime, std::size_t bandwidth_runtime, double* b,
                                           double* a, std::uint32_t finished_rows) {
     static_assert(N <= max_masked_rows, "the row mask has 32 bits");
+    const std::size_t n = N ? N : n_runtime;
+    const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
     Band band;
-    band.n = N ? N : n_runtime;
-    band.bandwidth = N ? BANDWIDTH : bandwidth_runtime;
-    const std::size_t n = band.n;
     std::size_t r = 0, j = 0;
     if (all_plain(b, n)) {
-        for (std::size_t i = 0; i < n; ++i) band.end_of[i] = band_end(i, band.bandwidth, n);
+        for (std::size_t i = 0; i < n; ++i) band.end_of[i] = band_end(i, bandwidth, n);
         for (; j < n && r < n; ++j) {
-            const Column column = banded_column(band, a, b, j, r, finished_rows);
+            const Column column = banded_column(band, n, bandwidth, a, b, j, r, finished_rows);
             if (column == Column::left_to_full) break;
             if (column != Column::skipped) ++r;
             if (column == Column::pivoted_then_full) {
@@ -293,29 +288,25 @@ QUILLMORPH_INLINE std::uint32_t lanes_without(const lane_bits& flags) {
 // stored only as far as it has been filled, and the caller need not clear
 // what lies outside the band.
 struct LaneBand {
-    std::size_t n;
-    std::size_t bandwidth;
     std::size_t stored_to[max_masked_rows];
     bool holds_negative_zero[max_masked_rows];
-    lane_bits bad;  // the lanes to hand back unsettled
 };
 
-QUILLMORPH_INLINE lane_vector stored_entry(const LaneBand& s, const lane_vector* a, std::size_t i,
-                                           std::size_t c) {
-    return c < s.stored_to[i] ? a[i * s.n + c] : lane_vector{};
+QUILLMORPH_INLINE lane_vector stored_entry(const LaneBand& s, std::size_t n, const lane_vector* a,
+                                           std::size_t i, std::size_t c) {
+    return c < s.stored_to[i] ? a[i * n + c] : lane_vector{};
 }
 
 // Each lane exchanges row j with its own pivot row h, if another.
-QUILLMORPH_INLINE void exchange_lane_rows(LaneBand& s, lane_vector* a, lane_vector* b, std::size_t j,
-                                          std::size_t reach, const lane_index& h) {
-    const std::size_t n = s.n;
+QUILLMORPH_INLINE void exchange_lane_rows(LaneBand& s, std::size_t n, lane_vector* a, lane_vector* b,
+                                          std::size_t j, std::size_t reach, const lane_index& h) {
     if (!any(h != static_cast<std::int64_t>(j))) return;
     for (std::size_t k = j + 1; k <= reach; ++k) {
         const lane_index exchange = h == static_cast<std::int64_t>(k);
         if (!any(exchange)) continue;
         const std::size_t to = std::max(s.stored_to[j], s.stored_to[k]);
         for (std::size_t c = j; c < to; ++c) {
-            const lane_vector x = stored_entry(s, a, j, c), y = stored_entry(s, a, k, c);
+            const lane_vector x = stored_entry(s, n, a, j, c), y = stored_entry(s, n, a, k, c);
             a[j * n + c] = select(exchange, y, x);
             a[k * n + c] = select(exchange, x, y);
         }
@@ -329,23 +320,24 @@ QUILLMORPH_INLINE void exchange_lane_rows(LaneBand& s, lane_vector* a, lane_vect
 // Divides pivot row j and its right-hand side by p.  Column j itself would
 // become 1.0 and is never read again.  A negative pivot turns the row's
 // zeros into -0.0, so the row is then divided to its end and marked.
-QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_vector* a, lane_vector* b, std::size_t j,
-                                                 const lane_vector& p) {
-    lane_vector* pivot_row = a + j * s.n;
+QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
+                                                 lane_vector* b, std::size_t j, const lane_vector& p) {
+    lane_vector* pivot_row = a + j * n;
     lane_bits negative_zero = {};
-    for (std::size_t c = j + 1; c < s.stored_to[j]; ++c) {
+    const std::size_t end = s.stored_to[j];
+    for (std::size_t c = j + 1; c < end; ++c) {
         pivot_row[c] = divide(pivot_row[c], p);
-        s.bad |= flag_not_finite(pivot_row[c]);
+        bad |= flag_not_finite(pivot_row[c]);
         negative_zero |= flag_negative_zero(pivot_row[c]);
     }
     const bool negative = any_flag(bits_of(p));  // or -0.0 or NaN, lanes already bad
     if (negative) {
-        for (std::size_t c = s.stored_to[j]; c < s.n; ++c) pivot_row[c] = divide(lane_vector{}, p);
-        s.stored_to[j] = s.n;
+        for (std::size_t c = end; c < n; ++c) pivot_row[c] = divide(lane_vector{}, p);
+        s.stored_to[j] = n;
     }
     s.holds_negative_zero[j] = negative || any_flag(negative_zero);
     b[j] = divide(b[j], p);
-    s.bad |= flag_not_finite(b[j]);
+    bad |= flag_not_finite(b[j]);
     return b[j];
 }
 
@@ -358,14 +350,13 @@ template <std::size_t WIDTH>
 using HeldRow = lane_vector[WIDTH ? WIDTH : 1];
 
 template <std::size_t WIDTH>
-QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_vector* a, lane_vector* b, std::size_t i,
-                                      std::size_t j, const lane_vector& b_j, bool common,
-                                      const HeldRow<WIDTH>& held) {
-    const std::size_t n = s.n, end = s.stored_to[j];
+QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
+                                      lane_vector* b, std::size_t i, std::size_t j, std::size_t end,
+                                      const lane_vector& b_j, bool common, const HeldRow<WIDTH>& held) {
     lane_vector* row = a + i * n;
     const lane_vector* pivot_row = a + j * n;
-    const lane_vector f = stored_entry(s, a, i, j);
-    s.bad |= flag_not_finite(f);
+    const lane_vector f = stored_entry(s, n, a, i, j);
+    bad |= flag_not_finite(f);
     const std::size_t to = s.holds_negative_zero[i] ? n : end;
     const std::size_t both_stored = std::min(std::min(s.stored_to[i], end), to);
     std::size_t c = j + 1;
@@ -374,7 +365,8 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_vector* a, lane_vector* 
         c = end;
     }
     for (; c < both_stored; ++c) row[c] = subtract_multiple(row[c], f, pivot_row[c]);
-    for (; c < to; ++c) row[c] = subtract_multiple(stored_entry(s, a, i, c), f, stored_entry(s, a, j, c));
+    for (; c < to; ++c)
+        row[c] = subtract_multiple(stored_entry(s, n, a, i, c), f, stored_entry(s, n, a, j, c));
     if (s.stored_to[i] < to) s.stored_to[i] = to;
     b[i] = subtract_multiple(b[i], f, b_j);
 }
@@ -383,16 +375,18 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_vector* a, lane_vector* 
 // Most updates span the band exactly (WIDTH columns after the pivot): those
 // keep the pivot row in registers.
 template <std::size_t WIDTH>
-QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_vector* a, lane_vector* b, std::size_t j,
-                                       std::size_t reach, const lane_vector& b_j,
-                                       std::uint32_t finished_rows) {
+QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
+                                       lane_vector* b, std::size_t j, std::size_t reach,
+                                       const lane_vector& b_j, std::uint32_t finished_rows) {
+    const std::size_t end = s.stored_to[j];
     HeldRow<WIDTH> held;
-    const bool common = WIDTH && s.stored_to[j] == j + 1 + WIDTH;
+    const bool common = WIDTH && end == j + 1 + WIDTH;
     if (common)
-        for (std::size_t c = 0; c < WIDTH; ++c) held[c] = a[j * s.n + j + 1 + c];
-    for (std::size_t i = j + 1; i <= reach; ++i) clear_lane_row<WIDTH>(s, a, b, i, j, b_j, common, held);
+        for (std::size_t c = 0; c < WIDTH; ++c) held[c] = a[j * n + j + 1 + c];
+    for (std::size_t i = j + 1; i <= reach; ++i)
+        clear_lane_row<WIDTH>(s, bad, n, a, b, i, j, end, b_j, common, held);
     for_rows_above(finished_rows, j, [&](std::size_t i) QUILLMORPH_INLINE_LAMBDA {
-        clear_lane_row<WIDTH>(s, a, b, i, j, b_j, common, held);
+        clear_lane_row<WIDTH>(s, bad, n, a, b, i, j, end, b_j, common, held);
     });
 }
 
@@ -406,28 +400,27 @@ QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime, 
                                                          lane_vector* b, lane_vector* a,
                                                          std::uint32_t finished_rows) {
     static_assert(N <= max_masked_rows, "the row mask has 32 bits");
+    const std::size_t n = N ? N : n_runtime;
+    const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
     LaneBand s;
-    s.n = N ? N : n_runtime;
-    s.bandwidth = N ? BANDWIDTH : bandwidth_runtime;
-    const std::size_t n = s.n;
-    s.bad = lane_bits{};
+    lane_bits bad = {};  // the lanes to hand back unsettled
     for (std::size_t i = 0; i < n; ++i) {
-        s.bad |= flag_negative_zero(b[i]) | flag_not_finite(b[i]);
-        s.stored_to[i] = band_end(i, s.bandwidth, n);
+        bad |= flag_negative_zero(b[i]) | flag_not_finite(b[i]);
+        s.stored_to[i] = band_end(i, bandwidth, n);
         s.holds_negative_zero[i] = false;
     }
     for (std::size_t j = 0; j < n; ++j) {
-        const std::size_t reach = reach_of(j, s.bandwidth, n);
+        const std::size_t reach = reach_of(j, bandwidth, n);
         lane_vector p = a[j * n + j];
         lane_index h = row_number<lane_vector>(j);
         search_pivot(p, h, j + 1, reach + 1,
                      [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
-        s.bad |= flag_zero(p) | flag_not_finite(p);
-        exchange_lane_rows(s, a, b, j, reach, h);
-        const lane_vector b_j = normalise_lane_row(s, a, b, j, p);
-        clear_lane_rows<BANDWIDTH>(s, a, b, j, reach, b_j, finished_rows);
+        bad |= flag_zero(p) | flag_not_finite(p);
+        exchange_lane_rows(s, n, a, b, j, reach, h);
+        const lane_vector b_j = normalise_lane_row(s, bad, n, a, b, j, p);
+        clear_lane_rows<BANDWIDTH>(s, bad, n, a, b, j, reach, b_j, finished_rows);
     }
-    return lanes_without(s.bad);
+    return lanes_without(bad);
 }
 
 }  // namespace banded
