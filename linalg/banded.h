@@ -358,7 +358,7 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n
     const lane_vector f = stored_entry(s, n, a, i, j);
     bad |= flag_not_finite(f);
     const std::size_t to = s.holds_negative_zero[i] ? n : end;
-    const std::size_t both_stored = std::min(std::min(s.stored_to[i], end), to);
+    const std::size_t both_stored = std::min(std::min(s.stored_to[i], s.stored_to[j]), to);
     std::size_t c = j + 1;
     if (common && both_stored >= end) {
         for (std::size_t k = 0; k < WIDTH; ++k) row[c + k] = subtract_multiple(row[c + k], f, held[k]);
@@ -377,8 +377,8 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n
 template <std::size_t WIDTH>
 QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
                                        lane_vector* b, std::size_t j, std::size_t reach,
-                                       const lane_vector& b_j, std::uint32_t finished_rows) {
-    const std::size_t end = s.stored_to[j];
+                                       std::size_t end, const lane_vector& b_j,
+                                       std::uint32_t finished_rows) {
     HeldRow<WIDTH> held;
     const bool common = WIDTH && end == j + 1 + WIDTH;
     if (common)
@@ -417,8 +417,12 @@ QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime, 
                      [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
         bad |= flag_zero(p) | flag_not_finite(p);
         exchange_lane_rows(s, n, a, b, j, reach, h);
+        // The pivot row's filled end before normalising: a negative pivot
+        // fills the rest of the row with -0.0, which only rows that may hold
+        // -0.0 themselves need to meet.
+        const std::size_t end = s.stored_to[j];
         const lane_vector b_j = normalise_lane_row(s, bad, n, a, b, j, p);
-        clear_lane_rows<BANDWIDTH>(s, bad, n, a, b, j, reach, b_j, finished_rows);
+        clear_lane_rows<BANDWIDTH>(s, bad, n, a, b, j, reach, end, b_j, finished_rows);
     }
     return lanes_without(bad);
 }
