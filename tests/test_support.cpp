@@ -114,11 +114,46 @@ std::string quoted(const std::string& arg) {
     return out;
 }
 
+// Starts program with the given standard handles, which it inherits.
+bool start_process(const std::string& program, const std::vector<std::string>& args, HANDLE in,
+                   HANDLE out, HANDLE err, PROCESS_INFORMATION* child) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::string command = quoted(program);
+    for (const std::string& arg : args) command += " " + quoted(arg);
+    std::vector<char> command_line(command.begin(), command.end());
+    command_line.push_back('\0');
+    *child = PROCESS_INFORMATION{};
+    return CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          nullptr, &startup, child) != 0;
+}
+
+// Waits for the child to end; its exit status, or -1.
+int wait_for_exit(PROCESS_INFORMATION& child) {
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 0;
+    const int status = GetExitCodeProcess(child.hProcess, &code) ? static_cast<int>(code) : -1;
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return status;
+}
+
+// A child's text-mode output, its CR LF line ends given back as LF.
+std::string without_carriage_returns(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+}
+
 }  // namespace
 
 // A child with its standard output on a pipe.  There is no other user to
-// drop to; unprivileged is ignored.  The child's stdout is in text mode, so
-// its line ends arrive as CR LF and are given back as LF.
+// drop to; unprivileged is ignored.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       bool unprivileged) {
     (void)unprivileged;
@@ -129,19 +164,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     if (!CreatePipe(&read_end, &write_end, &inherited, 0)) std::abort();
     SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = write_end;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::string command = quoted(program);
-    for (const std::string& arg : args) command += " " + quoted(arg);
-    std::vector<char> command_line(command.begin(), command.end());
-    command_line.push_back('\0');
-    PROCESS_INFORMATION child = {};
-    const BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
-                                        TRUE, 0, nullptr, nullptr, &startup, &child);
+    PROCESS_INFORMATION child;
+    const bool started = start_process(program, args, GetStdHandle(STD_INPUT_HANDLE), write_end,
+                                       GetStdHandle(STD_ERROR_HANDLE), &child);
     CloseHandle(write_end);
     RunResult result{-1, ""};
     if (!started) {
@@ -154,14 +179,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     while (ReadFile(read_end, chunk, sizeof chunk, &got, nullptr) && got > 0)
         output.append(chunk, got);
     CloseHandle(read_end);
-    WaitForSingleObject(child.hProcess, INFINITE);
-    DWORD code = 0;
-    if (GetExitCodeProcess(child.hProcess, &code)) result.status = static_cast<int>(code);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    for (std::size_t i = 0; i < output.size(); ++i)
-        if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n'))
-            result.output += output[i];
+    result.status = wait_for_exit(child);
+    result.output = without_carriage_returns(output);
     return result;
 }
 // Standard input, output and error are files in a scratch folder: the
@@ -186,35 +205,15 @@ RunResult run_program_piped(const std::string& program, const std::vector<std::s
     if (in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE)
         std::abort();
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::string command = quoted(program);
-    for (const std::string& arg : args) command += " " + quoted(arg);
-    std::vector<char> command_line(command.begin(), command.end());
-    command_line.push_back('\0');
-    PROCESS_INFORMATION child = {};
-    const BOOL started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr,
-                                        TRUE, 0, nullptr, nullptr, &startup, &child);
+    PROCESS_INFORMATION child;
+    const bool started = start_process(program, args, in, out, err, &child);
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
     RunResult result{-1, ""};
-    if (started) {
-        WaitForSingleObject(child.hProcess, INFINITE);
-        DWORD code = 0;
-        if (GetExitCodeProcess(child.hProcess, &code)) result.status = static_cast<int>(code);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
-    }
+    if (started) result.status = wait_for_exit(child);
     result.output = read_file(out_path);
-    const std::string errors = read_file(err_path);
-    for (std::size_t i = 0; i < errors.size(); ++i)
-        if (!(errors[i] == '\r' && i + 1 < errors.size() && errors[i + 1] == '\n'))
-            result.errors += errors[i];
+    result.errors = without_carriage_returns(read_file(err_path));
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return result;
