@@ -234,6 +234,16 @@ bool drop_privileges(bool unprivileged) {
            (setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0);
 }
 
+// In a child: becomes program with args, or ends with 127 as a shell does.
+[[noreturn]] void exec_program(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
 }  // namespace
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
@@ -247,12 +257,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         dup2(pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+        exec_program(program, args);
     }
     close(pipe_fds[1]);
     RunResult result{-1, ""};
@@ -282,12 +287,7 @@ RunResult run_program_piped(const std::string& program, const std::vector<std::s
         dup2(err_fds[1], STDERR_FILENO);
         for (const int fd : {in_fds[0], in_fds[1], out_fds[0], out_fds[1], err_fds[0], err_fds[1]})
             close(fd);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+        exec_program(program, args);
     }
     close(in_fds[0]);
     close(out_fds[1]);
