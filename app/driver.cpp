@@ -1,5 +1,6 @@
-// The driver reads the LR image, builds and refines the HR grid, writes it and
-// reports the processor time used.  It is the only part that prints.
+// The driver checks the LR image's header, streams its rows through the
+// upscaling into the output, and reports the processor time used.  It is
+// the only part that prints.
 #include "app/driver.h"
 
 #include <cstdarg>
@@ -10,8 +11,7 @@
 #include "app/messages.h"
 #include "app/read_input.h"
 #include "interp/grid.h"
-#include "interp/refine.h"
-#include "interp/upsample.h"
+#include "interp/upscale.h"
 #include "pgm/pgm.h"
 #include "pgm/pgm_output.h"
 #include "platform/platform.h"
@@ -77,6 +77,23 @@ void close_input(std::FILE* stream) {
     if (stream != stdin) std::fclose(stream);
 }
 
+// The two ends of the stream of rows.
+struct Streams {
+    std::FILE* input;
+    int w;
+    PgmOutput* output;
+};
+
+int read_row(void* context, unsigned char* row) {
+    const Streams& streams = *static_cast<const Streams*>(context);
+    return read_lr_row(streams.input, streams.w, row) == input_ok ? 0 : -1;
+}
+
+int write_row(void* context, const double* row) {
+    const Streams& streams = *static_cast<const Streams*>(context);
+    return write_pgm_row(streams.output, row) == pgm_write_ok ? 0 : -1;
+}
+
 }  // namespace
 
 int run_quillmorph(int argc, char** argv) {
@@ -103,39 +120,38 @@ int run_quillmorph(int argc, char** argv) {
         return fail_reading(messages, status, input_path, w, h);
     }
 
-    const double start = platform_processor_seconds();
-    unsigned char* lr = nullptr;
-    status = read_lr_pixels(input, w, h, &lr);
-    close_input(input);
-    if (status != input_ok) return fail_reading(messages, status, input_path, w, h);
-
-    // The grid and the output (its temporary file, where it has one) come
-    // before the long refinement, so that a run that cannot finish says so
-    // at once; writing the image afterwards needs no memory of its own.
-    double* grid = allocate_doubles(hr_cell_count(w, h));
-    if (!grid) {
-        std::free(lr);
-        return fail_reading(messages, input_no_memory, input_path, w, h);
+    // A regular file too short for its pixels is refused now, before any
+    // work; a pipe's end shows when its rows are reached.
+    status = check_pixels_available(input, w, h);
+    if (status != input_ok) {
+        close_input(input);
+        return fail_reading(messages, status, input_path, w, h);
     }
+    // The output (its temporary file, where it has one) comes before the
+    // long work, so that a run that cannot finish says so at once.
     PgmOutput output;
-    if (prepare_pgm_output(output_path, &output) != pgm_write_ok) {
-        std::free(lr);
-        free_doubles(grid);
+    if (prepare_pgm_output(output_path, 2 * w, 2 * h, &output) != pgm_write_ok) {
+        close_input(input);
         say(messages, MSG_WRITE_FAILED, output_path);
         return 1;
     }
-    upsample_initial(w, lr, grid, h);
-    std::free(lr);
 
-    if (refine_image(grid, w, h) != 0) {
+    const double start = platform_processor_seconds();
+    Streams streams = {input, w, &output};
+    const UpscaleStatus upscaled =
+        upscale_stream(w, h, LrRowSource{read_row, &streams}, HrRowSink{write_row, &streams});
+    close_input(input);
+    if (upscaled != upscale_ok) {
         abandon_pgm_output(&output);
-        free_doubles(grid);
-        return fail_reading(messages, input_no_memory, input_path, w, h);
+        if (upscaled == upscale_write_failed) {
+            say(messages, MSG_WRITE_FAILED, output_path);
+            return 1;
+        }
+        const InputStatus reading =
+            upscaled == upscale_read_failed ? input_truncated : input_no_memory;
+        return fail_reading(messages, reading, input_path, w, h);
     }
-
-    const int written = finish_pgm_output(&output, grid, 2 * w, 2 * h);
-    free_doubles(grid);
-    if (written != pgm_write_ok) {
+    if (finish_pgm_output(&output) != pgm_write_ok) {
         say(messages, MSG_WRITE_FAILED, output_path);
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "app/read_input.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "interp/grid.h"
@@ -67,11 +68,24 @@ InputStatus read_lr_header(std::FILE* stream, int* w, int* h) {
     return input_ok;
 }
 
+InputStatus check_pixels_available(std::FILE* stream, int w, int h) {
+    const long long remaining = bytes_remaining(stream);
+    const unsigned long long count =
+        static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h);
+    return remaining >= 0 && static_cast<unsigned long long>(remaining) < count ? input_truncated
+                                                                                : input_ok;
+}
+
+InputStatus read_lr_row(std::FILE* stream, int w, unsigned char* row) {
+    const std::size_t count = static_cast<std::size_t>(w);
+    return std::fread(row, 1, count, stream) == count ? input_ok : input_truncated;
+}
+
 InputStatus read_lr_pixels(std::FILE* stream, int w, int h, unsigned char** pixels) {
     const std::size_t count = lr_pixel_count(w, h);
-    const long long remaining = bytes_remaining(stream);
-    if (remaining < 0) return read_growing(stream, count, pixels);
-    if (static_cast<unsigned long long>(remaining) < count) return input_truncated;
+    if (count == SIZE_MAX) return input_no_memory;
+    if (check_pixels_available(stream, w, h) != input_ok) return input_truncated;
+    if (bytes_remaining(stream) < 0) return read_growing(stream, count, pixels);
 
     unsigned char* buffer = static_cast<unsigned char*>(std::malloc(count));
     if (!buffer) return input_no_memory;

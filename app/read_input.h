@@ -20,7 +20,17 @@ enum InputStatus {
 // *w and *h hold the size that was refused.
 InputStatus read_lr_header(std::FILE* stream, int* w, int* h);
 
-// Reads the w x h pixel bytes that follow the header into a buffer of
+// Fails (input_truncated) when the stream is a regular file too short to
+// hold the w x h pixel bytes that follow the header, so that such a file is
+// refused before any work.  A stream of unknown size (a pipe) passes; its
+// end is found when its rows are read.
+InputStatus check_pixels_available(std::FILE* stream, int w, int h);
+
+// Reads the next row of w pixel bytes; input_truncated at the end of the
+// stream or on a read error.
+InputStatus read_lr_row(std::FILE* stream, int w, unsigned char* row);
+
+// Reads all the w x h pixel bytes that follow the header into a buffer of
 // malloc's that the caller frees.  Fails before allocating when a regular
 // file is too short to hold them; from a stream of unknown size (a pipe) the
 // buffer grows with the bytes that arrive, never ahead of them to the size

@@ -13,7 +13,7 @@
 
 #include "app/read_input.h"
 #include "interp/grid.h"
-#include "interp/refine.h"
+#include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
 
@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     upsample_initial(w, lr.data(), grid.data(), h);
     const double initial = psnr(grid, original, width, 2 * w, 2 * h);
     if (argc == 4) write_pgm_image(grid.data(), argv[2], 2 * w, 2 * h);
-    if (refine_image(grid.data(), w, h) != 0) {
+    if (upscale_image(lr.data(), w, h, grid.data(), available_threads(), default_rings) !=
+        upscale_ok) {
         std::printf("Out of memory.\n");
         return 1;
     }

@@ -20,7 +20,8 @@ std::size_t slot_index(int w2, int rows, int r, int c) {
 void fuse_pass(Pass pass, const Lattice& lattice, double* grid, const double* store, int w2,
                int h2) {
     for (int r = 0; r < h2; ++r)
-        fuse_row(lattice, grid, store, w2, h2, r, fused_columns(pass, r, w2, h2));
+        fuse_row(lattice, grid + static_cast<std::ptrdiff_t>(r) * w2, store, w2, h2, r,
+                 fused_columns(pass, r, w2, h2));
 }
 
 }  // namespace
@@ -47,16 +48,16 @@ void keep_block(const Lattice& lattice, const double* block, double* slot) {
     for (int i = 0; i < fusion_terms; ++i) slot[i] = block[lattice.fusion_element[i]];
 }
 
-void gather_block(const Lattice& lattice, const double* grid, int w2, int r, int c, double* slot) {
+void gather_block(const Lattice& lattice, const double* window, int stride, double* slot) {
     for (int i = 0; i < fusion_terms; ++i) {
         const Offset at = lattice.block[lattice.fusion_element[i]];
-        slot[i] = grid[static_cast<std::ptrdiff_t>(r + at.dr) * w2 + (c + at.dc)];
+        slot[i] = window[static_cast<std::ptrdiff_t>(window_radius + at.dr) * stride +
+                         (window_radius + at.dc)];
     }
 }
 
-void fuse_row(const Lattice& lattice, double* grid, const double* store, int w2, int rows, int r,
+void fuse_row(const Lattice& lattice, double* row, const double* store, int w2, int rows, int r,
               RowSpan columns) {
-    double* row = grid + static_cast<std::ptrdiff_t>(r) * w2;
     for (int c = columns.first; c <= columns.last; c += 2) {
         double sum = 0.0;
         for (int i = 0; i < fusion_terms; ++i) {

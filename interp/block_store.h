@@ -32,14 +32,15 @@ int slot_centre(const Lattice& lattice);
 // Keeps what a fusion needs of a 25-element block estimate in slot.
 void keep_block(const Lattice& lattice, const double* block, double* slot);
 
-// Fills the slot of the block centred at (r, c) with the grid's current
-// values of its cells.  Reads the grid only.
-void gather_block(const Lattice& lattice, const double* grid, int w2, int r, int c, double* slot);
+// Fills the slot of a block with the current values of its cells, read from
+// the estimator window of its centre (the top-left corner of the 11 x 11
+// cells around it, rows `stride` apart).
+void gather_block(const Lattice& lattice, const double* window, int stride, double* slot);
 
-// Replaces the cells `columns` of HR row r by the mean of the nine block
-// estimates that cover each, added in the lattice's fusion order.  Reads the
-// store only; the slots of rows r - 2 .. r + 2 must be in it.
-void fuse_row(const Lattice& lattice, double* grid, const double* store, int w2, int rows, int r,
+// Replaces the cells `columns` of HR row r, held at `row`, by the mean of the
+// nine block estimates that cover each, added in the lattice's fusion order.
+// Reads the store only; the slots of rows r - 2 .. r + 2 must be in it.
+void fuse_row(const Lattice& lattice, double* row, const double* store, int w2, int rows, int r,
               RowSpan columns);
 
 // The fusion of a whole pass from a store that holds the whole grid.

@@ -3,13 +3,20 @@
 #include <climits>
 #include <cstdint>
 
+#include "interp/block_store.h"
+#include "interp/row_ring.h"
+#include "interp/stages.h"
+#include "interp/upsample.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Bytes per LR pixel of the largest buffer a run allocates: the axial block
-// store keeps 25 doubles for each of the 4 HR cells of an LR pixel.
-constexpr std::size_t max_bytes_per_lr_pixel = 4 * 25 * sizeof(double);
+// Bytes per LR column of the largest rings a run may allocate: the grid
+// ring's rows and repeats of 2 cells a column, the two stores' slot rows of
+// one slot a column, and the LR rows.
+constexpr std::size_t max_bytes_per_lr_column =
+    (max_ring_rows + window_span - 1) * 2 * sizeof(double) +
+    2 * max_ring_rows * slot_size * sizeof(double) + lr_rows_per_hr_row;
 
 constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;  // x86-64's and ARM64's 2 MiB pages
 // Small buffers: a cache line, so that no two threads' buffers share one.
@@ -20,16 +27,19 @@ constexpr std::size_t small_buffer_alignment = 64;
 int image_size_supported(int w, int h) {
     if (w < min_image_side || h < min_image_side) return 0;
     if (w > INT_MAX / 2 || h > INT_MAX / 2) return 0;  // 2w and 2h must fit an int
-    const std::size_t pixels_limit = SIZE_MAX / max_bytes_per_lr_pixel;
-    if (static_cast<std::size_t>(w) > pixels_limit / static_cast<std::size_t>(h)) return 0;
+    if (static_cast<std::size_t>(w) > SIZE_MAX / max_bytes_per_lr_column) return 0;
     return 1;
 }
 
 std::size_t lr_pixel_count(int w, int h) {
-    return static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    const std::size_t width = static_cast<std::size_t>(w), height = static_cast<std::size_t>(h);
+    return width > SIZE_MAX / height ? SIZE_MAX : width * height;
 }
 
-std::size_t hr_cell_count(int w, int h) { return 4 * lr_pixel_count(w, h); }
+std::size_t hr_cell_count(int w, int h) {
+    const std::size_t pixels = lr_pixel_count(w, h);
+    return pixels > SIZE_MAX / 4 ? SIZE_MAX : 4 * pixels;
+}
 
 double* allocate_doubles(std::size_t count) {
     if (count > SIZE_MAX / sizeof(double)) return nullptr;

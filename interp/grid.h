@@ -8,11 +8,13 @@
 constexpr int min_image_side = 3;
 
 // Returns 1 when a w x h LR image can be upscaled: both sides at least
-// min_image_side, 2w and 2h fit an int, and every count and byte size of the
-// LR image, the HR grid and the block stores fits a size_t.  Returns 0 otherwise.
+// min_image_side, 2w and 2h fit an int, and the byte size of every ring a
+// run allocates, which grows with the width alone, fits a size_t.  Returns
+// 0 otherwise.
 int image_size_supported(int w, int h);
 
-// Element counts; only meaningful for sizes that image_size_supported accepts.
+// Element counts of a whole image and its whole grid, for keeping them in
+// memory (the tests and tools do); a count that does not fit is SIZE_MAX.
 std::size_t lr_pixel_count(int w, int h);
 std::size_t hr_cell_count(int w, int h);
 

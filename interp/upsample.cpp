@@ -1,5 +1,10 @@
 // Initial upsampling with the separable 4-tap filter (-1, 9, 9, -1) / 16.
 //
+// The filter runs down the even columns onto the odd rows, then along every
+// row onto the odd columns; the last column copies its left neighbour and
+// the last row the row above it.  A grid row is thus made from the LR rows
+// around it alone, one row at a time.
+//
 // Every value the filter sees is a whole number or a multiple of 1/16, and
 // every value it makes a multiple of 1/16 or 1/256, all exact in double
 // precision: the order in which the taps are added cannot change a result.
@@ -22,44 +27,47 @@ double filter_tap(double a, double b, double o1, double o2) {
     return f;
 }
 
-// Filters the odd positions 1, 3, ..., 2n - 3 of one line of the grid,
-// whose even positions 0, 2, ..., 2n - 2 are known; step is the distance
-// between neighbouring positions in memory.  At the first and the last
-// target one outer tap would fall outside the line, and the other one is
-// used twice instead.
-void filter_line(double* line, std::ptrdiff_t step, int n) {
-    const int last = 2 * n - 3;
-    for (int t = 1; t <= last; t += 2) {
-        const double a = line[(t - 1) * step];
-        const double b = line[(t + 1) * step];
-        const double before = line[(t == 1 ? t + 3 : t - 3) * step];
-        const double after = line[(t == last ? t - 3 : t + 3) * step];
-        line[t * step] = filter_tap(a, b, before, after);
-    }
+// Of the odd positions 1, 3, ..., 2n - 3 of a line whose even positions
+// 0, 2, ..., 2n - 2 are known, the neighbours at distance 3 that the filter
+// takes for position t: at the first and the last one, one would fall
+// outside the line, and the other one is used twice instead.
+int before_of(int t) { return t == 1 ? t + 3 : t - 3; }
+int after_of(int t, int n) { return t == 2 * n - 3 ? t - 3 : t + 3; }
+
+const unsigned char* lr_row(const unsigned char* lr, int w, int lr_rows, int i) {
+    return lr + static_cast<std::ptrdiff_t>(i % lr_rows) * w;
+}
+
+// A row whose even positions are known: the filter along it onto its odd
+// columns, and the last column's copy.
+void filter_along_row(double* row, int w) {
+    for (int t = 1; t <= 2 * w - 3; t += 2)
+        row[t] = filter_tap(row[t - 1], row[t + 1], row[before_of(t)], row[after_of(t, w)]);
+    row[2 * w - 1] = row[2 * w - 2];
 }
 
 }  // namespace
 
-void upsample_initial(int w, const unsigned char* lr, double* grid, int h) {
-    const std::ptrdiff_t w2 = 2 * static_cast<std::ptrdiff_t>(w);
-    const std::ptrdiff_t h2 = 2 * static_cast<std::ptrdiff_t>(h);
-
-    // 1. The LR pixels at the (even, even) positions.
-    for (std::ptrdiff_t i = 0; i < h; ++i)
-        for (std::ptrdiff_t j = 0; j < w; ++j) grid[2 * i * w2 + 2 * j] = lr[i * w + j];
-
-    // 2. Down the even columns, onto the odd rows 1 .. 2h - 3.
-    for (std::ptrdiff_t c = 0; c < w2; c += 2) filter_line(grid + c, w2, h);
-
-    // 3. Along every row but the last, onto the odd columns 1 .. 2w - 3; the
-    //    last column copies its left neighbour.
-    for (std::ptrdiff_t r = 0; r < h2 - 1; ++r) {
-        double* row = grid + r * w2;
-        filter_line(row, 1, w);
-        row[w2 - 1] = row[w2 - 2];
+void upsample_row(int w, int h, const unsigned char* lr, int lr_rows, int r, double* out) {
+    const int last_row = 2 * h - 1;
+    if (r == last_row) r = last_row - 1;  // the last row copies the row above it
+    if (r % 2 == 0) {
+        // An LR row, at the even columns.
+        const unsigned char* pixels = lr_row(lr, w, lr_rows, r / 2);
+        for (int j = 0; j < w; ++j) out[2 * j] = pixels[j];
+    } else {
+        // Down the even columns: LR rows at HR rows r - 1, r + 1 and the
+        // two at distance 3.
+        const unsigned char* a = lr_row(lr, w, lr_rows, (r - 1) / 2);
+        const unsigned char* b = lr_row(lr, w, lr_rows, (r + 1) / 2);
+        const unsigned char* o1 = lr_row(lr, w, lr_rows, before_of(r) / 2);
+        const unsigned char* o2 = lr_row(lr, w, lr_rows, after_of(r, h) / 2);
+        for (int j = 0; j < w; ++j) out[2 * j] = filter_tap(a[j], b[j], o1[j], o2[j]);
     }
+    filter_along_row(out, w);
+}
 
-    // 4. The last row copies the row above it.
-    double* last_row = grid + (h2 - 1) * w2;
-    for (std::ptrdiff_t c = 0; c < w2; ++c) last_row[c] = last_row[c - w2];
+void upsample_initial(int w, const unsigned char* lr, double* grid, int h) {
+    for (int r = 0; r < 2 * h; ++r)
+        upsample_row(w, h, lr, h, r, grid + static_cast<std::ptrdiff_t>(r) * 2 * w);
 }

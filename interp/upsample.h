@@ -2,10 +2,21 @@
 #ifndef QUILLMORPH_INTERP_UPSAMPLE_H
 #define QUILLMORPH_INTERP_UPSAMPLE_H
 
-// w, h   LR size; both at least min_image_side (interp/grid.h).
-// lr     w x h bytes, row-major, row stride w.
-// grid   2w x 2h doubles, row-major, row stride 2w; every cell is written and
-//        none is read before it is written, so it need not be cleared.
+// The filter reaches this many LR rows above and below the one a grid row
+// lies on (up to lr_rows_below below): HR row r is made from LR rows
+// r / 2 - 1 .. r / 2 + 2, those that exist.
+constexpr int lr_rows_above = 1;
+constexpr int lr_rows_below = 2;
+constexpr int lr_rows_per_hr_row = lr_rows_above + 1 + lr_rows_below;
+
+// Fills HR row r (2w doubles) of the 2w x 2h grid of a w x h LR image, both
+// sides at least min_image_side (interp/grid.h).  LR row i is w bytes at
+// lr + (i mod lr_rows) * w: a ring of at least lr_rows_per_hr_row rows, or
+// the whole image with lr_rows = h.
+void upsample_row(int w, int h, const unsigned char* lr, int lr_rows, int r, double* out);
+
+// The whole 2w x 2h grid (row stride 2w) from the whole w x h image (row
+// stride w).
 void upsample_initial(int w, const unsigned char* lr, double* grid, int h);
 
 #endif

@@ -2,6 +2,7 @@
 #ifndef QUILLMORPH_PGM_PGM_H
 #define QUILLMORPH_PGM_PGM_H
 
+#include <cstddef>
 #include <cstdio>
 
 // Status codes of read_pgm_header.
@@ -35,9 +36,12 @@ constexpr int pgm_write_failed = -3;
 // whole under path or not at all; an existing file is replaced only on success.
 int write_pgm_image(const double* grid, const char* path, int width, int height);
 
-// Writes the header and pixels of the grid to an open stream, converting
+// Writes the header of a width x height image to an open stream.
+int write_pgm_header(std::FILE* stream, int width, int height);
+
+// Converts count grid values to bytes and writes them to an open stream,
 // through a small buffer of its own: no allocation.
-int write_pgm_stream(std::FILE* stream, const double* grid, int width, int height);
+int write_pgm_values(std::FILE* stream, const double* values, std::size_t count);
 
 // Converts one grid value to its output byte.
 unsigned char pgm_pixel_from_value(double value);

@@ -9,6 +9,10 @@
 
 namespace {
 
+// A rename refused by the directory falls back to a copy through this much
+// stack.
+constexpr std::size_t copy_chunk_bytes = std::size_t{1} << 16;
+
 // Names that mean the process's own standard output wherever they exist, as
 // well as the image tools' "-".  The comparison of files below finds them
 // too, but only where the system gives files an identity.
@@ -18,37 +22,48 @@ bool same_file(const PathInfo& a, const PathInfo& b) {
     return a.exists && b.exists && a.inode != 0 && a.device == b.device && a.inode == b.inode;
 }
 
-// Opens path as a plain fopen would (following links, truncating an
-// existing file) and writes the image; a failing close (a full disk) counts.
-int write_to_path(const char* path, const double* grid, int width, int height) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) return pgm_write_failed;
-    const bool written = write_pgm_stream(file, grid, width, height) == pgm_write_ok;
-    const bool closed = std::fclose(file) == 0;
-    return written && closed ? pgm_write_ok : pgm_write_failed;
+// Closes what was opened; a failing flush or close (a full disk) counts.
+bool close_output(PgmOutput* output) {
+    std::FILE* file = output->file;
+    output->file = nullptr;
+    if (!file) return true;
+    if (file == stdout) return std::fflush(stdout) == 0;
+    return std::fclose(file) == 0;
 }
 
-int write_to_stdout(const double* grid, int width, int height) {
-    const bool written = write_pgm_stream(stdout, grid, width, height) == pgm_write_ok;
-    return written && std::fflush(stdout) == 0 ? pgm_write_ok : pgm_write_failed;
+// The temporary file of a replace is kept when the directory refuses the
+// rename (below): copies its bytes over the file at path, as a plain open
+// and write would have.  A failing close (a full disk) counts.
+int copy_in_place(const char* from, const char* path) {
+    std::FILE* in = std::fopen(from, "rb");
+    if (!in) return pgm_write_failed;
+    std::FILE* out = std::fopen(path, "wb");
+    bool copied = out != nullptr;
+    unsigned char buffer[copy_chunk_bytes];
+    while (copied) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in);
+        if (got == 0) break;
+        copied = std::fwrite(buffer, 1, got, out) == got;
+    }
+    copied = copied && !std::ferror(in);
+    std::fclose(in);
+    if (out && std::fclose(out) != 0) copied = false;
+    return copied ? pgm_write_ok : pgm_write_failed;
 }
 
 // The temporary file is complete: move it onto the target.  A directory may
 // allow new files and still refuse this one's replacement (a sticky
 // directory, where only a file's owner may replace it); then the file is
 // written in place, as a plain open would, if the user may write it.
-int replace_target(PgmOutput* output, const double* grid, int width, int height) {
-    const bool written = write_pgm_stream(output->file, grid, width, height) == pgm_write_ok;
-    const bool closed = std::fclose(output->file) == 0;
-    output->file = nullptr;
-    if (written && closed &&
-        platform_replace_file(output->temp_name.c_str(), output->target.c_str()) == 0)
-        return pgm_write_ok;
-    platform_remove_temp_file(output->temp_name.c_str());
-    if (!written || !closed) return pgm_write_failed;
+int replace_target(PgmOutput* output, bool written) {
+    const char* temp = output->temp_name.c_str();
+    if (written && platform_replace_file(temp, output->target.c_str()) == 0) return pgm_write_ok;
     const char* path = output->path.c_str();
-    if (!platform_path_info(path).exists || !platform_may_write(path)) return pgm_write_failed;
-    return write_to_path(path, grid, width, height);
+    int result = pgm_write_failed;
+    if (written && platform_path_info(path).exists && platform_may_write(path))
+        result = copy_in_place(temp, path);
+    platform_remove_temp_file(temp);
+    return result;
 }
 
 }  // namespace
@@ -59,11 +74,14 @@ bool pgm_output_is_stdout(const char* path) {
     return same_file(platform_path_info(path), platform_stream_info(stdout));
 }
 
-int prepare_pgm_output(const char* path, PgmOutput* output) {
+int prepare_pgm_output(const char* path, int width, int height, PgmOutput* output) {
     output->path = path;
     output->target.clear();
     output->temp_name.clear();
     output->file = nullptr;
+    output->width = width;
+    output->height = height;
+    output->rows_written = 0;
 
     // 1. The process's own standard output.
     if (pgm_output_is_stdout(path)) {
@@ -108,22 +126,30 @@ int prepare_pgm_output(const char* path, PgmOutput* output) {
     return existing.exists ? pgm_write_ok : pgm_write_failed;
 }
 
-int finish_pgm_output(PgmOutput* output, const double* grid, int width, int height) {
-    switch (output->mode) {
-        case pgm_output_stdout:
-            return write_to_stdout(grid, width, height);
-        case pgm_output_replace:
-            return replace_target(output, grid, width, height);
-        case pgm_output_direct:
-        case pgm_output_in_place:
-            break;
+int write_pgm_row(PgmOutput* output, const double* row) {
+    if (output->rows_written == output->height) return pgm_write_failed;
+    if (output->rows_written == 0) {
+        if (output->mode == pgm_output_stdout) output->file = stdout;
+        if (!output->file) output->file = std::fopen(output->path.c_str(), "wb");
+        if (!output->file ||
+            write_pgm_header(output->file, output->width, output->height) != pgm_write_ok)
+            return pgm_write_failed;
     }
-    return write_to_path(output->path.c_str(), grid, width, height);
+    if (write_pgm_values(output->file, row, static_cast<std::size_t>(output->width)) !=
+        pgm_write_ok)
+        return pgm_write_failed;
+    ++output->rows_written;
+    return pgm_write_ok;
+}
+
+int finish_pgm_output(PgmOutput* output) {
+    const bool complete = output->rows_written == output->height;
+    const bool closed = close_output(output);
+    if (output->mode == pgm_output_replace) return replace_target(output, complete && closed);
+    return complete && closed ? pgm_write_ok : pgm_write_failed;
 }
 
 void abandon_pgm_output(PgmOutput* output) {
-    if (output->mode != pgm_output_replace || !output->file) return;
-    std::fclose(output->file);
-    output->file = nullptr;
-    platform_remove_temp_file(output->temp_name.c_str());
+    close_output(output);
+    if (output->mode == pgm_output_replace) platform_remove_temp_file(output->temp_name.c_str());
 }

@@ -1,8 +1,9 @@
 // Where the HR image goes, and how it gets there whole.
 //
-// An output is prepared before the long work starts (so that an output that
+// An output is prepared before the work starts (so that an output that
 // cannot be written is reported at once, and a temporary file exists for a
-// signal to remove) and finished once the image is known:
+// signal to remove), takes the image a row at a time as the rows are
+// finished, and is finished once the last row is in:
 //
 //   standard output  "-", or any name for the stream the process writes to
 //                    (/dev/stdout, /proc/self/fd/1, the file it is redirected
@@ -33,24 +34,32 @@ struct PgmOutput {
     std::string path;       // as given: what direct and in-place writes open
     std::string target;     // the regular file a replace puts in place
     std::string temp_name;  // the temporary file of a replace
-    std::FILE* file;        // open from prepare to finish, or nullptr
+    std::FILE* file;        // where the rows go once the first is written, or nullptr
+    int width;
+    int height;
+    int rows_written;
 };
 
 // Whether the image for path goes to standard output, so that messages must
 // go elsewhere.
 bool pgm_output_is_stdout(const char* path);
 
-// Decides how the image reaches path and opens what it can without touching
-// an existing file.  Returns pgm_write_ok, or pgm_write_failed with nothing
-// left open or created.
-int prepare_pgm_output(const char* path, PgmOutput* output);
+// Decides how a width x height image reaches path and opens what it can
+// without touching an existing file.  Returns pgm_write_ok, or
+// pgm_write_failed with nothing left open or created.
+int prepare_pgm_output(const char* path, int width, int height, PgmOutput* output);
 
-// Writes the width x height grid and puts the file in place.  On failure an
-// existing output is unchanged (except in place), and no temporary file is
-// left.  The output is closed either way.
-int finish_pgm_output(PgmOutput* output, const double* grid, int width, int height);
+// Writes the next row of width values, after the header when it is the
+// first; a direct or in-place output is opened (and truncated) only then.
+int write_pgm_row(PgmOutput* output, const double* row);
 
-// Gives up a prepared output without writing it.
+// After the last row: puts the file in place.  Fails when a row is missing
+// or the data could not be stored; then an existing output is unchanged
+// (except direct and in place, which have been written as far as they
+// got), and no temporary file is left.  The output is closed either way.
+int finish_pgm_output(PgmOutput* output);
+
+// Gives up a prepared output, written or not, as finish does on failure.
 void abandon_pgm_output(PgmOutput* output);
 
 #endif

@@ -94,8 +94,9 @@ TEST(BadInput, RefusedWithTheirOwnMessage) {
          "(each side must be 3 or more).\n"},
         {"side 1", pgm_bytes(1, 3, {1, 2, 3}),
          "PGM file IN has an unsupported size of 1 x 3 pixels (each side must be 3 or more).\n"},
-        // Pixel counts past 2^31 and 2^32 are still addressable: the claim is
-        // refused only because the file does not hold the pixels.
+        // Only a few rows are held at a time, so pixel counts past 2^31, 2^32
+        // and 2^64 are no limit: the claim is refused only because the file
+        // does not hold the pixels.
         {"pixel count past 2^31", "P5\n46341 46341\n255\n",
          "PGM file IN is truncated: it holds fewer than 46341 x 46341 pixels.\n"},
         {"pixel count 2^32", "P5\n65536 65536\n255\n" + repeated(10, 'x'),
@@ -103,7 +104,9 @@ TEST(BadInput, RefusedWithTheirOwnMessage) {
         {"2H overflows int", "P5\n3 2147483647\n255\n",
          "PGM file IN is too large to process: 3 x 2147483647 pixels.\n"},
         {"byte count past 2^64", "P5\n1073741823 1073741823\n255\n",
-         "PGM file IN is too large to process: 1073741823 x 1073741823 pixels.\n"},
+         "PGM file IN is truncated: it holds fewer than 1073741823 x 1073741823 pixels.\n"},
+        {"2W overflows int", "P5\n1073741824 3\n255\n",
+         "PGM file IN is too large to process: 1073741824 x 3 pixels.\n"},
         {"200 MB claimed, 10 bytes sent", "P5\n20000 10000\n255\n0123456789",
          "PGM file IN is truncated: it holds fewer than 20000 x 10000 pixels.\n"},
         {"100 KB line without newline", hundred_kb, header},
@@ -179,13 +182,13 @@ TEST(BadInput, PipeInputIsReadAsFarAsItGoes) {
         GTEST_SKIP() << "needs a POSIX shell and /dev/stdin to feed the program from a pipe";
     const std::string dir = make_scratch_dir();
     const std::string in = dir + "/in.pgm", out = dir + "/out.pgm";
-    // A claim of 10^16 bytes that only ten bytes back: refused as truncated,
-    // not as an allocation failure or a crash.
-    write_file(in, "P5\n100000000 100000000\n255\n0123456789");
+    // A claim of 10^11 bytes that only ten bytes back: rows are read as they
+    // are needed, so the first one is found short.
+    write_file(in, "P5\n1000 100000000\n255\n0123456789");
     RunResult run = run_from_pipe(in, out);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, started("/dev/stdin") +
-                              "PGM file /dev/stdin is truncated: it holds fewer than 100000000 x "
+                              "PGM file /dev/stdin is truncated: it holds fewer than 1000 x "
                               "100000000 pixels.\n");
     EXPECT_FALSE(file_exists(out));
 

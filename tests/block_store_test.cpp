@@ -30,6 +30,11 @@ struct Family {
 constexpr Family diagonal_targets[] = {{5, -7, 5, -7}};
 constexpr Family axial_targets[] = {{5, -7, 6, -8}, {6, -8, 5, -7}};
 
+// The estimator window of the target (r, c): its top-left corner.
+const double* window_of(const double* grid, int w2, int r, int c) {
+    return grid + cell(r - window_radius, c - window_radius, w2);
+}
+
 // Gathers the slot of every target of a pass, as if every estimate had been
 // rejected.
 void gather_targets(bool axial, const double* grid, double* store, int w2, int h2) {
@@ -39,7 +44,7 @@ void gather_targets(bool axial, const double* grid, double* store, int w2, int h
                : std::vector<Family>(std::begin(diagonal_targets), std::end(diagonal_targets)))
         for (int r = f.first_r; r <= h2 + f.last_r; r += 2)
             for (int c = f.first_c; c <= w2 + f.last_c; c += 2)
-                gather_block(lattice, grid, w2, r, c, slot_of(store, w2, h2, r, c));
+                gather_block(lattice, window_of(grid, w2, r, c), w2, slot_of(store, w2, h2, r, c));
 }
 
 // A grid whose every cell names its own position.
@@ -67,17 +72,17 @@ TEST(GatherBlock, FirstSlotElementOrder) {
          [](int a, int b) {
              return Offset{1 + 2 * a, 1 + 2 * b};
          }},
-        // Slot (4, 5): elements 0..4 are (4, 1), (3, 2), (2, 3), (1, 4), (0, 5);
+        // Slot (6, 5): elements 0..4 are (6, 1), (5, 2), (4, 3), (3, 4), (2, 5);
         // each element row moves one down and one right.
-        {"axial", &axial_lattice, 4, 5,
+        {"axial", &axial_lattice, 6, 5,
          [](int a, int b) {
-             return Offset{4 + a - b, 1 + a + b};
+             return Offset{6 + a - b, 1 + a + b};
          }},
     };
     for (const auto& one : cases) {
         SCOPED_TRACE(one.name);
         double slot[slot_size];
-        gather_block(*one.lattice, grid.data(), w2, one.r, one.c, slot);
+        gather_block(*one.lattice, window_of(grid.data(), w2, one.r, one.c), w2, slot);
         int kept = 0;
         for (int a = 0; a < 5; ++a) {
             for (int b = 0; b < 5; ++b) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "interp/refine.h"
-#include "interp/sweep.h"
+#include "interp/stages.h"
+#include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "reference/reference_refine.h"
 #include "test_images.h"
@@ -25,8 +25,8 @@ std::vector<unsigned char> output_bytes(const std::vector<double>& grid) {
 }
 
 // Sizes 3 to 80 on each side, every kind of content, 1, 2, 3 or 7 threads,
-// and the smallest ring of slot rows as well as the usual one: the engine
-// leaves exactly the straightforward refinement's grid.
+// and the smallest rings as well as the usual ones: the engine makes
+// exactly the straightforward refinement's grid.
 // QUILLMORPH_RANDOM_IMAGES sets how many images, where they are slow to run.
 int random_image_count() {
     const char* count = std::getenv("QUILLMORPH_RANDOM_IMAGES");
@@ -41,37 +41,47 @@ TEST(RefineImage, MatchesTheStraightforwardRefinement) {
     for (int trial = 0; trial < images; ++trial) {
         const Content content = static_cast<Content>(trial % content_kinds);
         const int w = side(gen), h = side(gen), threads = thread_counts[trial % 4];
-        const int store_rows = trial % 8 < 4 ? min_store_rows : default_store_rows;
+        const RingSizes rings =
+            trial % 8 < 4 ? RingSizes{min_grid_rows, min_store_rows} : default_rings;
         const std::vector<unsigned char> lr = content_image(content, w, h, gen);
-        std::vector<double> engine = upsampled(w, h, lr);
-        std::vector<double> straightforward = engine;
-        ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads, store_rows), 0);
+        const std::vector<double> engine = upscaled(w, h, lr, threads, rings);
+        std::vector<double> straightforward = upsampled(w, h, lr);
         reference::refine(straightforward.data(), w, h);
         ASSERT_EQ(
             std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)), 0)
             << "trial " << trial << ": " << content_names[content] << ", " << w << " x " << h
-            << ", " << threads << " threads, " << store_rows << " slot rows";
+            << ", " << threads << " threads, rings of " << rings.grid_rows << " and "
+            << rings.store_rows << " rows";
     }
 }
 
-// Images far taller than the ring, and heights around its sizes, with the
-// smallest ring: every slot row is reused many times over.
+// Images far taller than the rings, and heights around their sizes and the
+// stages' lags, with the smallest rings and a few larger ones: every ring
+// row is reused many times over, and windows cross the ring's end.
 TEST(RefineImage, TallImagesMatchTheStraightforwardRefinement) {
     std::mt19937_64 gen(2027);
-    const int heights[] = {min_store_rows / 2 + 3, min_store_rows + 3, 34, 35, 36, 300};
-    for (std::size_t i = 0; i < sizeof heights / sizeof heights[0]; ++i) {
-        const int w = 12 + static_cast<int>(i), h = heights[i];
+    const RingSizes rings[] = {{min_grid_rows, min_store_rows},
+                               {min_grid_rows + 1, min_store_rows + 1},
+                               {min_grid_rows + finish_lag, min_store_rows + fusion_reach},
+                               default_rings};
+    std::vector<int> heights = {300};
+    for (int near : {min_store_rows, min_grid_rows, default_store_rows, default_grid_rows})
+        for (int lr_rows : {near / 2 - 1, near / 2, near / 2 + 1, near / 2 + 3, near / 2 + 6})
+            heights.push_back(lr_rows);
+    for (std::size_t i = 0; i < heights.size(); ++i) {
+        const int w = 12 + static_cast<int>(i % 5), h = heights[i];
         const std::vector<unsigned char> lr = content_image(waves, w, h, gen);
-        for (int threads : {1, 3}) {
-            std::vector<double> engine = upsampled(w, h, lr);
-            std::vector<double> straightforward = engine;
-            ASSERT_EQ(refine_image_threads(engine.data(), w, h, threads, min_store_rows), 0);
-            reference::refine(straightforward.data(), w, h);
-            EXPECT_EQ(
-                std::memcmp(engine.data(), straightforward.data(), engine.size() * sizeof(double)),
-                0)
-                << w << " x " << h << ", " << threads << " threads";
-        }
+        std::vector<double> straightforward = upsampled(w, h, lr);
+        reference::refine(straightforward.data(), w, h);
+        for (const RingSizes& ring : rings)
+            for (int threads : {1, 3}) {
+                const std::vector<double> engine = upscaled(w, h, lr, threads, ring);
+                EXPECT_EQ(std::memcmp(engine.data(), straightforward.data(),
+                                      engine.size() * sizeof(double)),
+                          0)
+                    << w << " x " << h << ", " << threads << " threads, rings of " << ring.grid_rows
+                    << " and " << ring.store_rows << " rows";
+            }
     }
 }
 
@@ -106,9 +116,9 @@ TEST(CoefficientLimit, LeavesNoStreaksAtEdgesBetweenRamps) {
     const reference::Rules without_limit = {false};
     for (double angle : {0.0, 10.0, 30.0, 45.0, 80.0, 90.0}) {
         const Truth truth = {two_ramps, angle};
-        const std::vector<double> start = upsampled(w, h, sampled(truth, w, h));
-        std::vector<double> limited = start, unlimited = start;
-        ASSERT_EQ(refine_image(limited.data(), w, h), 0);
+        const std::vector<unsigned char> lr = sampled(truth, w, h);
+        const std::vector<double> start = upsampled(w, h, lr), limited = upscaled(w, h, lr);
+        std::vector<double> unlimited = start;
         reference::refine(unlimited.data(), w, h, without_limit);
         int streaks_limited = 0, streaks_unlimited = 0;
         for (int R = 0; R < 2 * h; ++R)
@@ -130,9 +140,9 @@ TEST(CoefficientLimit, LeavesNoStreaksAtEdgesBetweenRamps) {
 TEST(CoefficientLimit, BringsAnEightBitRampCloserToItsPlane) {
     const int w = 64, h = 64;
     const Truth truth = {[](double x, double y, double) { return 100 + 0.6 * x - 1.0 * y; }, 0.0};
-    const std::vector<double> start = upsampled(w, h, sampled(truth, w, h));
-    std::vector<double> limited = start, unlimited = start;
-    ASSERT_EQ(refine_image(limited.data(), w, h), 0);
+    const std::vector<unsigned char> lr = sampled(truth, w, h);
+    const std::vector<double> limited = upscaled(w, h, lr);
+    std::vector<double> unlimited = upsampled(w, h, lr);
     reference::refine(unlimited.data(), w, h, reference::Rules{false});
     const std::vector<unsigned char> with = output_bytes(limited),
                                      without = output_bytes(unlimited);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "interp/refine.h"
+#include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "test_images.h"
 #include "test_support.h"
@@ -16,9 +16,7 @@ namespace {
 std::size_t lr_count(int w, int h) { return to_size(w) * to_size(h); }
 
 std::vector<double> refined(int w, int h, const std::vector<unsigned char>& lr) {
-    std::vector<double> grid = upsampled(w, h, lr);
-    EXPECT_EQ(refine_image(grid.data(), w, h), 0);
-    return grid;
+    return upscaled(w, h, lr);
 }
 
 TEST(RefineImage, SmallImagesChangeOnlyTheirTargets) {
@@ -83,11 +81,9 @@ TEST(RefineImage, SameBitsForAnyNumberOfThreads) {
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
         const std::vector<unsigned char> lr = textured_pixels(w, h);
-        std::vector<double> single = upsampled(w, h, lr);
-        ASSERT_EQ(refine_image_threads(single.data(), w, h, 1), 0);
+        const std::vector<double> single = upscaled(w, h, lr, 1);
         for (int threads : {2, 3, 7}) {
-            std::vector<double> grid = upsampled(w, h, lr);
-            ASSERT_EQ(refine_image_threads(grid.data(), w, h, threads), 0);
+            const std::vector<double> grid = upscaled(w, h, lr, threads);
             EXPECT_EQ(std::memcmp(grid.data(), single.data(), grid.size() * sizeof(double)), 0)
                 << w << "x" << h << " on " << threads << " threads";
         }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "interp/refine.h"
+#include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "reference/reference_refine.h"
 #include "test_images.h"
@@ -76,10 +76,8 @@ TEST(PinnedGrid, RefinedValuesOfTexturedImages) {
     } textured[] = {{61, 45, 0x5f8d8c8a594f599aULL}, {40, 33, 0xbfbe80ea45288785ULL}};
     for (const auto& image : textured) {
         const std::vector<unsigned char> pixels = textured_pixels(image.w, image.h);
-        std::vector<double> grid(4 * pixels.size());
-        upsample_initial(image.w, pixels.data(), grid.data(), image.h);
-        std::vector<double> straightforward = grid;
-        ASSERT_EQ(refine_image(grid.data(), image.w, image.h), 0);
+        std::vector<double> grid = upscaled(image.w, image.h, pixels);
+        std::vector<double> straightforward = upsampled(image.w, image.h, pixels);
         reference::refine(straightforward.data(), image.w, image.h);
         for (const std::vector<double>* refined : {&grid, &straightforward}) {
             const unsigned long long got = grid_checksum(*refined);

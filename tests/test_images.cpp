@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include <gtest/gtest.h>
+
 #include "interp/upsample.h"
 #include "test_support.h"
 
@@ -73,5 +75,14 @@ std::vector<unsigned char> content_image(Content content, int w, int h, std::mt1
 std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr) {
     std::vector<double> grid(4 * lr.size());
     upsample_initial(w, lr.data(), grid.data(), h);
+    return grid;
+}
+
+std::vector<double> upscaled(int w, int h, const std::vector<unsigned char>& lr, int threads,
+                             RingSizes rings) {
+    std::vector<double> grid(4 * lr.size());
+    if (threads == 0) threads = available_threads();
+    const UpscaleStatus status = upscale_image(lr.data(), w, h, grid.data(), threads, rings);
+    EXPECT_EQ(status, upscale_ok) << w << " x " << h;
     return grid;
 }

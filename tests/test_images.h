@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "interp/upscale.h"
+
 // Sinusoids, a slanted step and a little noise from a fixed linear
 // congruential generator, the same on every platform: every estimator
 // branch gets exercised, and the pinned outputs are made from it.
@@ -28,5 +30,10 @@ unsigned char pixel(double value);
 
 // The 2w x 2h grid of the initial upsampling of lr.
 std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr);
+
+// The 2w x 2h grid the engine makes of lr, on the given threads with the
+// given rings (the defaults: as many threads as the process may use).
+std::vector<double> upscaled(int w, int h, const std::vector<unsigned char>& lr, int threads = 0,
+                             RingSizes rings = default_rings);
 
 #endif

@@ -1,6 +1,7 @@
 // The initial 4-tap upsampling: worked examples, borders and invariants.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <vector>
@@ -90,6 +91,32 @@ TEST(UpsampleInitial, ConstantImageStaysConstant) {
     for (int v : {0, 1, 128, 255}) {
         const std::vector<unsigned char> lr(6 * 5, static_cast<unsigned char>(v));
         for (double cell : upsample(6, 5, lr)) EXPECT_EQ(cell, v);
+    }
+}
+
+// Row by row from a ring of the fewest LR rows, each LR row put in the ring
+// just before the first grid row that needs it, as a stream is read: the
+// same grid as from the whole image.
+TEST(UpsampleRow, FromARingOfLrRowsAsFromTheWholeImage) {
+    const int sizes[][2] = {{3, 3}, {4, 3}, {3, 4}, {7, 5}, {6, 11}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        std::vector<unsigned char> lr(static_cast<std::size_t>(w * h));
+        for (std::size_t i = 0; i < lr.size(); ++i)
+            lr[i] = static_cast<unsigned char>(i * 37 % 256);
+        const std::vector<double> whole = upsample(w, h, lr);
+        std::vector<unsigned char> ring(static_cast<std::size_t>(lr_rows_per_hr_row * w), 0);
+        std::vector<double> row(2 * static_cast<std::size_t>(w));
+        int read = 0;
+        for (int r = 0; r < 2 * h; ++r) {
+            for (; read <= r / 2 + lr_rows_below && read < h; ++read)
+                std::copy(lr.begin() + read * w, lr.begin() + (read + 1) * w,
+                          ring.begin() + read % lr_rows_per_hr_row * w);
+            upsample_row(w, h, ring.data(), lr_rows_per_hr_row, r, row.data());
+            for (int c = 0; c < 2 * w; ++c)
+                EXPECT_EQ(row[static_cast<std::size_t>(c)], whole[cell(r, c, 2 * w)])
+                    << w << " x " << h << " at " << r << "," << c;
+        }
     }
 }
 

@@ -1,0 +1,64 @@
+// The whole upscaling of an image, streamed down it row by row: LR rows are
+// read as they are needed and HR rows handed on as they are finished, so
+// that memory is bounded by the width whatever the height.
+#ifndef QUILLMORPH_INTERP_UPSCALE_H
+#define QUILLMORPH_INTERP_UPSCALE_H
+
+#include <cstddef>
+
+#include "interp/stages.h"
+
+// Where the LR rows come from, in order from the top: read_row fills row
+// with the w bytes of the next one and returns 0, or non-zero when it
+// cannot (the run then stops).
+struct LrRowSource {
+    int (*read_row)(void* context, unsigned char* row);
+    void* context;
+};
+
+// Where the HR rows go, in order from the top: write_row takes the 2w
+// values of the next one and returns 0, or non-zero when it cannot (the
+// run then stops).  The values are final; the row is reused afterwards.
+struct HrRowSink {
+    int (*write_row)(void* context, const double* row);
+    void* context;
+};
+
+enum UpscaleStatus {
+    upscale_ok = 0,
+    upscale_read_failed,
+    upscale_write_failed,
+    upscale_no_memory,  // nothing was read or written
+};
+
+// Rows of the grid ring and slot rows of each block store (interp/stages.h
+// has their least sizes).
+struct RingSizes {
+    int grid_rows;
+    int store_rows;
+};
+constexpr RingSizes default_rings = {default_grid_rows, default_store_rows};
+
+// Upsamples and refines a w x h LR image that image_size_supported
+// (interp/grid.h) accepts, on the given number of threads (at least 1),
+// with rings of the given sizes; the rows written are the same bits for
+// any of them.  Each callback is made by one thread at a time.  All memory
+// is allocated before the first row is read.
+UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
+                           RingSizes rings);
+
+// The same on every processor the process may run on, with the default rings.
+UpscaleStatus upscale_stream(int w, int h, LrRowSource source, HrRowSink sink);
+
+// The same from a whole w x h image in memory into a whole 2w x 2h grid.
+UpscaleStatus upscale_image(const unsigned char* lr, int w, int h, double* hr, int threads,
+                            RingSizes rings);
+
+// The number of processors this process may run on (its affinity mask and
+// CPU quota on Linux), at most the number of threads a run will start.
+int available_threads();
+
+// The bytes a run allocates for a w x h image with the given rings.
+std::size_t upscale_bytes(int w, int h, RingSizes rings);
+
+#endif
