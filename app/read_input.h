@@ -30,11 +30,4 @@ InputStatus check_pixels_available(std::FILE* stream, int w, int h);
 // stream or on a read error.
 InputStatus read_lr_row(std::FILE* stream, int w, unsigned char* row);
 
-// Reads all the w x h pixel bytes that follow the header into a buffer of
-// malloc's that the caller frees.  Fails before allocating when a regular
-// file is too short to hold them; from a stream of unknown size (a pipe) the
-// buffer grows with the bytes that arrive, never ahead of them to the size
-// the header claims.
-InputStatus read_lr_pixels(std::FILE* stream, int w, int h, unsigned char** pixels);
-
 #endif

@@ -50,13 +50,15 @@ int main(int argc, char** argv) {
     }
     std::FILE* input = std::fopen(argv[1], "rb");
     int width = 0, height = 0;
-    unsigned char* original = nullptr;
-    if (!input || read_lr_header(input, &width, &height) != input_ok ||
-        read_lr_pixels(input, width, height, &original) != input_ok) {
+    bool read = input && read_lr_header(input, &width, &height) == input_ok;
+    std::vector<unsigned char> original(read ? lr_pixel_count(width, height) : 0);
+    for (int r = 0; read && r < height; ++r)
+        read = read_lr_row(input, width, &original[cell(r, 0, width)]) == input_ok;
+    if (input) std::fclose(input);
+    if (!read) {
         std::printf("Cannot read %s as an 8-bit PGM of at least 6 x 6 pixels.\n", argv[1]);
         return 1;
     }
-    std::fclose(input);
     const int w = width / 2, h = height / 2;
     if (w < 3 || h < 3) {
         std::printf("%s is too small to decimate.\n", argv[1]);
@@ -69,17 +71,16 @@ int main(int argc, char** argv) {
 
     std::vector<double> grid(4 * lr.size());
     upsample_initial(w, lr.data(), grid.data(), h);
-    const double initial = psnr(grid, original, width, 2 * w, 2 * h);
+    const double initial = psnr(grid, original.data(), width, 2 * w, 2 * h);
     if (argc == 4) write_pgm_image(grid.data(), argv[2], 2 * w, 2 * h);
     if (upscale_image(lr.data(), w, h, grid.data(), available_threads(), default_rings) !=
         upscale_ok) {
         std::printf("Out of memory.\n");
         return 1;
     }
-    const double refined = psnr(grid, original, width, 2 * w, 2 * h);
+    const double refined = psnr(grid, original.data(), width, 2 * w, 2 * h);
     if (argc == 4) write_pgm_image(grid.data(), argv[3], 2 * w, 2 * h);
     std::printf("%s: %d x %d from %d x %d; PSNR initial %.3f dB, refined %.3f dB (%+.3f dB)\n",
                 argv[1], 2 * w, 2 * h, w, h, initial, refined, refined - initial);
-    std::free(original);
     return 0;
 }

@@ -2,7 +2,7 @@
 //
 // Each input is read twice: from a memory stream, whose size the reader
 // cannot know (as with a pipe), and from a regular file, whose size it checks
-// before allocating.  Both must reach the same verdict, the same refused size
+// before any work.  Both must reach the same verdict, the same refused size
 // and the same pixels.  Small images that pass go on through the initial
 // upsampling and the writer; larger ones stop after the read so that every
 // run stays fast.
@@ -35,18 +35,23 @@ struct ReadResult {
     std::vector<unsigned char> pixels;
 };
 
-// The driver's sequence: header and size checks, then the pixel bytes.
-ReadResult read_image(std::FILE* stream) {
+// The driver's sequence: header and size checks, the check of a regular
+// file's size, then the pixel rows one at a time.  A row longer than the
+// whole input cannot be read; it is not allocated either.
+ReadResult read_image(std::FILE* stream, std::size_t input_size) {
     ReadResult result;
     result.status = read_lr_header(stream, &result.w, &result.h);
-    if (result.status == input_ok) {
-        unsigned char* pixels = nullptr;
-        result.status = read_lr_pixels(stream, result.w, result.h, &pixels);
-        if (result.status == input_ok) {
-            result.pixels.assign(pixels, pixels + lr_pixel_count(result.w, result.h));
-            std::free(pixels);
-        }
+    if (result.status == input_ok)
+        result.status = check_pixels_available(stream, result.w, result.h);
+    if (result.status == input_ok && static_cast<std::size_t>(result.w) > input_size)
+        result.status = input_truncated;
+    std::vector<unsigned char> row(result.status == input_ok ? static_cast<std::size_t>(result.w)
+                                                             : 0);
+    for (int r = 0; result.status == input_ok && r < result.h; ++r) {
+        result.status = read_lr_row(stream, result.w, row.data());
+        result.pixels.insert(result.pixels.end(), row.begin(), row.end());
     }
+    if (result.status != input_ok) result.pixels.clear();
     std::fclose(stream);
     return result;
 }
@@ -112,8 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<char> bytes(data, data + size);
     std::FILE* memory = open_memory_stream(bytes);
     if (!memory) std::abort();
-    const ReadResult from_memory = read_image(memory);
-    const ReadResult from_file = read_image(open_regular_file(data, size));
+    const ReadResult from_memory = read_image(memory, size);
+    const ReadResult from_file = read_image(open_regular_file(data, size), size);
 
     if (from_memory.status != from_file.status) __builtin_trap();
     if (from_memory.status == input_bad_size || from_memory.status == input_too_large ||
