@@ -51,6 +51,27 @@ int copy_in_place(const char* from, const char* path) {
     return copied ? pgm_write_ok : pgm_write_failed;
 }
 
+// An in-place output is written to a staging file first, beside the file
+// or, where that directory refuses new files, in the temporary directory,
+// and copied over the file once complete: input that ends early then leaves
+// the file as it was.  Without a staging file it is written directly.
+void stage_in_place(PgmOutput* output) {
+    const PathInfo new_file = {};
+    output->file = platform_create_temp_file(platform_directory_of(output->target), new_file,
+                                             &output->temp_name);
+    if (!output->file)
+        output->file =
+            platform_create_temp_file(platform_temp_directory(), new_file, &output->temp_name);
+    if (!output->file) output->temp_name.clear();
+}
+
+int copy_staged(PgmOutput* output, bool written) {
+    const char* temp = output->temp_name.c_str();
+    const int result = written ? copy_in_place(temp, output->path.c_str()) : pgm_write_failed;
+    platform_remove_temp_file(temp);
+    return result;
+}
+
 // The temporary file is complete: move it onto the target.  A directory may
 // allow new files and still refuse this one's replacement (a sticky
 // directory, where only a file's owner may replace it); then the file is
@@ -110,10 +131,12 @@ int prepare_pgm_output(const char* path, int width, int height, PgmOutput* outpu
     //    take this name away from them), and a link whose text is no path
     //    to the file (the /proc/self/fd links name pipes and deleted files).
     output->mode = pgm_output_in_place;
-    if (existing.exists && existing.hard_links > 1) return pgm_write_ok;
-    if (existing.exists && existing.inode != 0 &&
-        !same_file(existing, platform_path_info(output->target.c_str())))
+    if ((existing.exists && existing.hard_links > 1) ||
+        (existing.exists && existing.inode != 0 &&
+         !same_file(existing, platform_path_info(output->target.c_str())))) {
+        stage_in_place(output);
         return pgm_write_ok;
+    }
 
     // 5. The temporary file.  Where the directory refuses one but the file
     //    itself may be written, a plain open would still succeed: so does this.
@@ -123,7 +146,9 @@ int prepare_pgm_output(const char* path, int width, int height, PgmOutput* outpu
         output->mode = pgm_output_replace;
         return pgm_write_ok;
     }
-    return existing.exists ? pgm_write_ok : pgm_write_failed;
+    if (!existing.exists) return pgm_write_failed;
+    stage_in_place(output);
+    return pgm_write_ok;
 }
 
 int write_pgm_row(PgmOutput* output, const double* row) {
@@ -146,10 +171,11 @@ int finish_pgm_output(PgmOutput* output) {
     const bool complete = output->rows_written == output->height;
     const bool closed = close_output(output);
     if (output->mode == pgm_output_replace) return replace_target(output, complete && closed);
+    if (!output->temp_name.empty()) return copy_staged(output, complete && closed);
     return complete && closed ? pgm_write_ok : pgm_write_failed;
 }
 
 void abandon_pgm_output(PgmOutput* output) {
     close_output(output);
-    if (output->mode == pgm_output_replace) platform_remove_temp_file(output->temp_name.c_str());
+    if (!output->temp_name.empty()) platform_remove_temp_file(output->temp_name.c_str());
 }

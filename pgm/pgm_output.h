@@ -14,8 +14,10 @@
 //                    written to a temporary file beside it (beside the file
 //                    a symbolic link leads to) and renamed onto it.
 //   in place         an existing regular file with other hard links, or one
-//                    whose directory refuses the rename: truncated and
-//                    written, as a plain open would; not atomic.
+//                    whose directory refuses the rename: the image is staged
+//                    in a temporary file (beside it, or in the temporary
+//                    directory) and copied over it, truncated, as a plain
+//                    open and write would; not atomic.
 #ifndef QUILLMORPH_PGM_PGM_OUTPUT_H
 #define QUILLMORPH_PGM_PGM_OUTPUT_H
 
@@ -33,7 +35,7 @@ struct PgmOutput {
     PgmOutputMode mode;
     std::string path;       // as given: what direct and in-place writes open
     std::string target;     // the regular file a replace puts in place
-    std::string temp_name;  // the temporary file of a replace
+    std::string temp_name;  // the temporary file of a replace or an in-place staging
     std::FILE* file;        // where the rows go once the first is written, or nullptr
     int width;
     int height;
@@ -55,8 +57,9 @@ int write_pgm_row(PgmOutput* output, const double* row);
 
 // After the last row: puts the file in place.  Fails when a row is missing
 // or the data could not be stored; then an existing output is unchanged
-// (except direct and in place, which have been written as far as they
-// got), and no temporary file is left.  The output is closed either way.
+// (except a direct one, written as far as it got, and an in-place one whose
+// copy failed on the way), and no temporary file is left.  The output is
+// closed either way.
 int finish_pgm_output(PgmOutput* output);
 
 // Gives up a prepared output, written or not, as finish does on failure.

@@ -302,6 +302,18 @@ std::string platform_directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string platform_temp_directory() {
+#if defined(_WIN32)
+    char path[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof path, path);
+    if (length == 0 || length > MAX_PATH) return ".";
+    return platform_directory_of(std::string(path, length));  // without the last backslash
+#else
+    const char* tmpdir = std::getenv("TMPDIR");
+    return tmpdir && *tmpdir ? tmpdir : "/tmp";
+#endif
+}
+
 std::string platform_resolve_links(const char* path) {
     std::string current = path;
 #if defined(QUILLMORPH_HAVE_READLINK)

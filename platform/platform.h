@@ -61,6 +61,9 @@ bool platform_may_write(const char* path);
 std::string platform_resolve_links(const char* path);
 // The directory part of a path ("." for a bare name, "/" for "/name").
 std::string platform_directory_of(const std::string& path);
+// The directory for temporary files: TMPDIR, or /tmp, on POSIX; the
+// user's temporary folder on Windows.
+std::string platform_temp_directory();
 
 // Whether an open stream is a directory (fopen opens those on POSIX).
 bool platform_stream_is_directory(std::FILE* stream);

@@ -276,6 +276,15 @@ TEST(OutputFiles, HardLinkedOutputIsWrittenInPlace) {
     EXPECT_EQ(after.st_nlink, 2u);
     EXPECT_EQ(read_file(other), image);
     EXPECT_EQ(list_directory(dir), (std::vector<std::string>{"in.pgm", "other.pgm", "out.pgm"}));
+
+    // Input from a pipe that ends early: the rows finished so far were
+    // staged, and the file keeps what it held.
+    write_file(out, "precious");
+    const std::string lr = valid_image(9, 40);
+    const RunResult cut = run_program_piped(exe, {"-", out}, lr.substr(0, lr.size() - 9));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(read_file(other), "precious");
+    EXPECT_EQ(list_directory(dir), (std::vector<std::string>{"in.pgm", "other.pgm", "out.pgm"}));
 #endif
 }
 
@@ -303,7 +312,8 @@ TEST(OutputFiles, SpecialFilesAreWrittenDirectly) {
 }
 
 // A file the user may write, in a directory where the user may not replace
-// it: written in place, as a plain open would.
+// it: written in place, as a plain open would, the image staged in the
+// temporary directory (here one of the test's own) first.
 TEST(OutputFiles, WritableFileInADirectoryThatRefusesTheRename) {
 #if defined(_WIN32)
     GTEST_SKIP() << "needs POSIX file modes and another user to run as";
@@ -338,11 +348,14 @@ TEST(OutputFiles, WritableFileInADirectoryThatRefusesTheRename) {
         write_file(out, "precious");
         ASSERT_EQ(chmod(out.c_str(), 0666), 0);
         ASSERT_EQ(chmod(c.dir.c_str(), c.mode), 0);
-        const RunResult run = run_program(exe, {in, out}, true);
+        const std::string staging = shared_scratch_dir();
+        const RunResult run =
+            run_program("/usr/bin/env", {"TMPDIR=" + staging, exe, in, out}, true);
         EXPECT_EQ(run.status, 0) << run.output;
         expect_success_messages(run.output, in, out);
         EXPECT_EQ(read_file(out), image);
         EXPECT_EQ(list_directory(c.dir), std::vector<std::string>{"out.pgm"});
+        EXPECT_EQ(list_directory(staging), std::vector<std::string>{});
     }
 #endif
 }
