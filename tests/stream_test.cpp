@@ -31,6 +31,9 @@ std::string header_of(int w, int h) {
 // follows: the feeding shell waits for the first output byte (for a minute
 // at most, then it notes that it gave up and sends the rest anyway).
 TEST(Streaming, FirstRowsLeaveBeforeTheInputEnds) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "needs a POSIX shell to stage a pipe's input";
+#else
     if (!file_exists("/bin/sh")) GTEST_SKIP() << "needs a POSIX shell to stage a pipe's input";
     const std::string dir = make_scratch_dir();
     const std::string in = dir + "/in.pgm";
@@ -51,14 +54,19 @@ TEST(Streaming, FirstRowsLeaveBeforeTheInputEnds) {
         run_program("/bin/sh", {"-c", script, "sh", in, exe, std::to_string(half), dir});
     EXPECT_EQ(run.status, 0) << read_file(dir + "/messages");
     EXPECT_FALSE(file_exists(dir + "/late")) << "no output came before the input ended";
-    EXPECT_EQ(read_file(dir + "/first") + read_file(dir + "/rest"),
-              upscale_file(exe, in, dir + "/plain.pgm"));
+    EXPECT_TRUE(read_file(dir + "/first") + read_file(dir + "/rest") ==
+                upscale_file(exe, in, dir + "/plain.pgm"))
+        << "the piped image differs from the plain run's";
+#endif
 }
 
 // Input that ends early on its way to standard output: the image stream
 // simply stops, with the rows finished so far, and the message goes to
 // standard error.
 TEST(Streaming, TruncatedInputEndsTheImageStreamEarly) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "standard input is a file here, whose size is checked before any work";
+#endif
     const std::string dir = make_scratch_dir();
     const std::string in = dir + "/in.pgm";
     const int w = 64, h = 120;
@@ -74,7 +82,8 @@ TEST(Streaming, TruncatedInputEndsTheImageStreamEarly) {
                   std::to_string(w) + " x " + std::to_string(h) + " pixels.\n");
     EXPECT_GT(run.output.size(), header_of(w, h).size()) << "no row left before the end";
     EXPECT_LT(run.output.size(), whole.size());
-    EXPECT_EQ(run.output, whole.substr(0, run.output.size()));
+    EXPECT_TRUE(run.output == whole.substr(0, run.output.size()))
+        << "the rows written are not the image's first rows";
 }
 
 // A 200,000-pixel-wide image a few rows high, made of one 40-column tile
@@ -98,7 +107,9 @@ TEST(Streaming, VeryWideImagesWork) {
     write_file(dir + "/narrow.pgm", tiled(narrow));
     write_file(dir + "/wide.pgm", tiled(wide));
     const std::string small = upscale_file(exe, dir + "/narrow.pgm", dir + "/narrow.out");
-    EXPECT_EQ(small, upscale_file(reference_upscale, dir + "/narrow.pgm", dir + "/reference.out"));
+    EXPECT_TRUE(small ==
+                upscale_file(reference_upscale, dir + "/narrow.pgm", dir + "/reference.out"))
+        << "the engine and the straightforward tool differ";
     const std::string big = upscale_file(exe, dir + "/wide.pgm", dir + "/wide.out");
 
     const std::size_t small_header = header_of(narrow, h).size();
