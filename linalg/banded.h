@@ -349,16 +349,10 @@ QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_bits& bad, st
 // Clears column j from row i (its entry there would become 0.0 and is
 // never read again).  Past the pivot row's end the updates change nothing,
 // except in a row that may hold -0.0, which is updated to its end: -0.0 -
-// f * 0 is +0.0 when f is negative.  When common, the pivot row's entries
-// j + 1 .. end - 1 are held in held (in registers).
-template <std::size_t WIDTH>
-using HeldRow = lane_vector[WIDTH ? WIDTH : 1];
-
-template <std::size_t WIDTH>
+// f * 0 is +0.0 when f is negative.
 QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
                                       lane_vector* b, std::size_t i, std::size_t j, std::size_t end,
-                                      const lane_vector& b_j, bool common,
-                                      const HeldRow<WIDTH>& held) {
+                                      const lane_vector& b_j) {
     lane_vector* row = a + i * n;
     const lane_vector* pivot_row = a + j * n;
     const lane_vector f = stored_entry(s, n, a, i, j);
@@ -366,11 +360,6 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n
     const std::size_t to = s.holds_negative_zero[i] ? n : end;
     const std::size_t both_stored = std::min(std::min(s.stored_to[i], s.stored_to[j]), to);
     std::size_t c = j + 1;
-    if (common && both_stored >= end) {
-        for (std::size_t k = 0; k < WIDTH; ++k)
-            row[c + k] = subtract_multiple(row[c + k], f, held[k]);
-        c = end;
-    }
     for (; c < both_stored; ++c) row[c] = subtract_multiple(row[c], f, pivot_row[c]);
     for (; c < to; ++c)
         row[c] = subtract_multiple(stored_entry(s, n, a, i, c), f, stored_entry(s, n, a, j, c));
@@ -379,21 +368,15 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n
 }
 
 // The rows below within reach, then those above whose result is wanted.
-// Most updates span the band exactly (WIDTH columns after the pivot): those
-// keep the pivot row in registers.
-template <std::size_t WIDTH>
+// The pivot row is read from memory for every row, not held in registers:
+// holding it made GCC's lane solvers slower on AVX-512 and AVX2 alike.
 QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
                                        lane_vector* b, std::size_t j, std::size_t reach,
                                        std::size_t end, const lane_vector& b_j,
                                        std::uint32_t finished_rows) {
-    HeldRow<WIDTH> held;
-    const bool common = WIDTH && end == j + 1 + WIDTH;
-    if (common)
-        for (std::size_t c = 0; c < WIDTH; ++c) held[c] = a[j * n + j + 1 + c];
-    for (std::size_t i = j + 1; i <= reach; ++i)
-        clear_lane_row<WIDTH>(s, bad, n, a, b, i, j, end, b_j, common, held);
+    for (std::size_t i = j + 1; i <= reach; ++i) clear_lane_row(s, bad, n, a, b, i, j, end, b_j);
     for_rows_above(finished_rows, j, [&](std::size_t i) QUILLMORPH_INLINE_LAMBDA {
-        clear_lane_row<WIDTH>(s, bad, n, a, b, i, j, end, b_j, common, held);
+        clear_lane_row(s, bad, n, a, b, i, j, end, b_j);
     });
 }
 
@@ -430,7 +413,7 @@ QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime,
         // -0.0 themselves need to meet.
         const std::size_t end = s.stored_to[j];
         const lane_vector b_j = normalise_lane_row(s, bad, n, a, b, j, p);
-        clear_lane_rows<BANDWIDTH>(s, bad, n, a, b, j, reach, end, b_j, finished_rows);
+        clear_lane_rows(s, bad, n, a, b, j, reach, end, b_j, finished_rows);
     }
     return lanes_without(bad);
 }
