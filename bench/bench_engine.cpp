@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interp/estimator.h"
+#include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
 #include "interp/upscale.h"
 #include "interp/upsample.h"
@@ -81,17 +82,24 @@ void solve_systems(benchmark::State& state, int n) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-void BM_SolveFast4(benchmark::State& state) { solve_systems<solve_linear_system>(state, 4); }
+// The solvers the estimators instantiate for their shapes, and the
+// run-time-shape entry points of linalg/.
+void solve_model_sized(int, double* b, double* a) { assembly::solve_model_system(b, a); }
+void solve_block_sized(int, double* b, double* a) { assembly::solve_block_system(b, a, ~0u); }
+
+void BM_SolveFast4(benchmark::State& state) { solve_systems<solve_model_sized>(state, 4); }
+void BM_SolveRuntime4(benchmark::State& state) { solve_systems<solve_linear_system>(state, 4); }
 void BM_SolveReference4(benchmark::State& state) {
     solve_systems<solve_linear_system_reference>(state, 4);
 }
-void BM_SolveFast25(benchmark::State& state) { solve_systems<solve_linear_system>(state, 25); }
+void BM_SolveFast25(benchmark::State& state) { solve_systems<solve_block_sized>(state, 25); }
+void BM_SolveRuntime25(benchmark::State& state) { solve_systems<solve_linear_system>(state, 25); }
 void BM_SolveReference25(benchmark::State& state) {
     solve_systems<solve_linear_system_reference>(state, 25);
 }
 
 // Eight systems side by side per iteration; items are systems.
-void solve_side_by_side(benchmark::State& state, int n) {
+void solve_side_by_side(benchmark::State& state, int n, bool sized) {
     const Systems& systems = estimator_systems();
     const auto& as = n == 4 ? systems.model_a : systems.block_a;
     const auto& bs = n == 4 ? systems.model_b : systems.block_b;
@@ -104,8 +112,12 @@ void solve_side_by_side(benchmark::State& state, int n) {
             for (std::size_t i = 0; i < size * size; ++i) a[i][l] = as[s][i];
             for (std::size_t i = 0; i < size; ++i) b[i][l] = bs[s][i];
         }
-        if (n == 4)
+        if (n == 4 && sized)
+            assembly::solve_model_lanes(b, a);
+        else if (n == 4)
             solve_dense_lanes(n, b, a);
+        else if (sized)
+            benchmark::DoNotOptimize(assembly::solve_block_lanes(b, a, ~0u));
         else
             benchmark::DoNotOptimize(solve_banded_lanes(n, block_bandwidth, b, a, ~0u));
         benchmark::DoNotOptimize(b);
@@ -114,8 +126,10 @@ void solve_side_by_side(benchmark::State& state, int n) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * solve_lanes);
 }
 
-void BM_SolveLanes4(benchmark::State& state) { solve_side_by_side(state, 4); }
-void BM_SolveLanes25(benchmark::State& state) { solve_side_by_side(state, 25); }
+void BM_SolveLanes4(benchmark::State& state) { solve_side_by_side(state, 4, true); }
+void BM_SolveLanesRuntime4(benchmark::State& state) { solve_side_by_side(state, 4, false); }
+void BM_SolveLanes25(benchmark::State& state) { solve_side_by_side(state, 25, true); }
+void BM_SolveLanesRuntime25(benchmark::State& state) { solve_side_by_side(state, 25, false); }
 
 template <double (*Estimate)(const double*, int, int*)>
 void estimate_targets(benchmark::State& state, int first_column) {
@@ -183,11 +197,15 @@ void BM_UpscaleImage(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_SolveFast4);
+BENCHMARK(BM_SolveRuntime4);
 BENCHMARK(BM_SolveReference4);
 BENCHMARK(BM_SolveFast25);
+BENCHMARK(BM_SolveRuntime25);
 BENCHMARK(BM_SolveReference25);
 BENCHMARK(BM_SolveLanes4);
+BENCHMARK(BM_SolveLanesRuntime4);
 BENCHMARK(BM_SolveLanes25);
+BENCHMARK(BM_SolveLanesRuntime25);
 BENCHMARK(BM_EstimateDiagonal);
 BENCHMARK(BM_EstimateAxial);
 BENCHMARK(BM_EstimateBatchDiagonal);

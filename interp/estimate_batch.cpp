@@ -8,10 +8,38 @@
 #include "interp/estimator.h"
 #include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
+#include "linalg/banded.h"
+#include "linalg/elimination.h"
 #include "linalg/solve_lanes.h"
 #include "linalg/vector_dispatch.h"
 
 using namespace assembly;
+
+namespace {
+
+// The lane solvers instantiated for the estimator's shapes, one copy per
+// processor.  (Clang resolves a cloned function only within its own file,
+// hence the plain wrappers below.)
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
+void solve_model_lanes_cloned(lane_vector* b, lane_vector* a) {
+    elimination::eliminate<lane_vector, model_order>(model_order, b, a);
+}
+
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
+std::uint32_t solve_block_lanes_cloned(lane_vector* b, lane_vector* a,
+                                       std::uint32_t finished_rows) {
+    return banded::solve_banded_lanes_sized<block_size, block_bandwidth>(
+        block_size, block_bandwidth, b, a, finished_rows);
+}
+
+}  // namespace
+
+void assembly::solve_model_lanes(lane_vector* b, lane_vector* a) { solve_model_lanes_cloned(b, a); }
+
+std::uint32_t assembly::solve_block_lanes(lane_vector* b, lane_vector* a,
+                                          std::uint32_t finished_rows) {
+    return solve_block_lanes_cloned(b, a, finished_rows);
+}
 
 namespace {
 
@@ -64,8 +92,8 @@ void finish_block_batch(BlockBatch& batch, const double* const windows[], int st
         for (lane_vector& element : batch_vector) element[lane] = 0.0;
     }
     assemble_lane_band(batch.coefficient, batch_matrix);
-    const std::uint32_t settled = solve_banded_lanes(block_size, block_bandwidth, batch_vector,
-                                                     batch_matrix, fused_elements_mask(L));
+    const std::uint32_t settled =
+        solve_block_lanes(batch_vector, batch_matrix, fused_elements_mask(L));
     for (int lane = 0; lane < batch.lanes_used; ++lane) {
         const int t = batch.target_of_lane[lane];
         if (!(settled >> lane & 1u)) {
@@ -90,7 +118,7 @@ void estimate_targets(const double* const windows[], int count, int stride, int 
         for (int l = 0; l < solve_lanes; ++l) fit_window[l] = windows[first + (l < fits ? l : 0)];
         lane_vector fit_vector[model_order], fit_matrix[model_order * model_order];
         assemble_model_lanes(L, fit_window, stride, fit_vector, fit_matrix);
-        solve_dense_lanes(model_order, fit_vector, fit_matrix);
+        solve_model_lanes(fit_vector, fit_matrix);
 
         // Each lane holds what the one-target solve leaves: the same test.
         for (int l = 0; l < fits; ++l) {

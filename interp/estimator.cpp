@@ -4,9 +4,35 @@
 
 #include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
-#include "linalg/solve.h"
+#include "linalg/banded.h"
+#include "linalg/elimination.h"
+#include "linalg/vector_dispatch.h"
 
 using namespace assembly;
+
+namespace {
+
+// The solvers instantiated for the estimator's shapes, one copy per
+// processor.  (Clang resolves a cloned function only within its own file,
+// hence the plain wrappers below.)
+QUILLMORPH_CLONES("avx2", "default")
+void solve_model_cloned(double* b, double* a) {
+    elimination::eliminate<double, model_order>(model_order, b, a);
+}
+
+QUILLMORPH_CLONES("avx512f", "avx2", "default")
+void solve_block_cloned(double* b, double* a, std::uint32_t finished_rows) {
+    banded::solve_banded_sized<block_size, block_bandwidth>(block_size, block_bandwidth, b, a,
+                                                            finished_rows);
+}
+
+}  // namespace
+
+void assembly::solve_model_system(double* b, double* a) { solve_model_cloned(b, a); }
+
+void assembly::solve_block_system(double* b, double* a, std::uint32_t finished_rows) {
+    solve_block_cloned(b, a, finished_rows);
+}
 
 namespace {
 
@@ -41,14 +67,13 @@ double estimate_on_lattice(const Lattice& lattice, const double* window, int str
     *accepted = 0;
 
     assemble_model_system(lattice, window, stride);
-    solve_linear_system(model_order, model_vector, model_matrix);
+    solve_model_system(model_vector, model_matrix);
     if (!model_fit_accepted(model_matrix[model_order * model_order - 1], model_vector)) return 0.0;
 
     // The accepted coefficients keep the block matrix finite and free of
     // -0.0 (assemble_block_band), as the banded solver requires.
     assemble_block_system(lattice, window, stride);
-    solve_banded_system(block_size, block_bandwidth, block_vector, block_matrix,
-                        fused_elements_mask(lattice));
+    solve_block_system(block_vector, block_matrix, fused_elements_mask(lattice));
     if (!block_accepted(block_matrix[block_size * block_size - 1], lattice, block_vector))
         return 0.0;
 

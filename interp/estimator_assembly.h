@@ -180,6 +180,16 @@ __attribute__((always_inline)) inline void assemble_block_band(const Value (&a)[
     }
 }
 
+// The estimator's systems solved by the linalg/ solvers instantiated for
+// their shapes (interp/estimator.cpp, interp/estimate_batch.cpp), each
+// compiled for every processor the build dispatches to.  The same terms and
+// results as solve_linear_system, solve_banded_system, solve_dense_lanes and
+// solve_banded_lanes with n and bandwidth those of the systems.
+void solve_model_system(double* b, double* a);
+void solve_block_system(double* b, double* a, std::uint32_t finished_rows);
+void solve_model_lanes(lane_vector* b, lane_vector* a);
+std::uint32_t solve_block_lanes(lane_vector* b, lane_vector* a, std::uint32_t finished_rows);
+
 }  // namespace assembly
 
 #endif

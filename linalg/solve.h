@@ -1,4 +1,12 @@
 // Dense linear solver for the least-squares normal equations of the estimators.
+//
+// These entry points take the shape at run time.  A caller that knows its
+// shape at compile time instantiates the templates behind them in a function
+// of its own, marked QUILLMORPH_CLONES (linalg/vector_dispatch.h) so that it
+// is compiled for each processor: elimination::eliminate<double, N>
+// (linalg/elimination.h) for solve_linear_system_reference's steps and
+// banded::solve_banded_sized<N, BANDWIDTH> (linalg/banded.h) for
+// solve_banded_system's; interp/estimator.cpp does.
 #ifndef QUILLMORPH_LINALG_SOLVE_H
 #define QUILLMORPH_LINALG_SOLVE_H
 
@@ -34,10 +42,13 @@ void solve_linear_system_reference(int n, double* b, double* a);
 
 // The elimination for a banded A whose entries (i, k) with |i - k| > bandwidth
 // are +0.0 and none of whose entries is -0.0, infinite or NaN, finishing only
-// the rows in finished_rows (bit i for row i; n <= 32).  A row's last steps, after it has taken its
-// pivot, change only that row, so the others can stop there.  For every finished row the result, in
-// a and in b, is the same bits as solve_linear_system_reference gives, and so is the last diagonal
-// entry a[n * n - 1] whatever the mask; the unfinished rows hold intermediate values.
+// the rows in finished_rows (bit i for row i; larger n, up to
+// elimination::max_masked_rows = 32, or a negative bandwidth get the
+// reference).  A row's last steps, after it has taken its pivot, change only
+// that row, so the others can stop there.  For every finished row the
+// result, in a and in b, is the same bits as solve_linear_system_reference
+// gives, and so is the last diagonal entry a[n * n - 1] whatever the mask;
+// the unfinished rows hold intermediate values.
 void solve_banded_system(int n, int bandwidth, double* b, double* a, std::uint32_t finished_rows);
 
 #endif

@@ -5,6 +5,12 @@
 // column's updates.  Solving eight at once, one system in each lane of a
 // vector, keeps the processor busy and turns the data-dependent branches
 // into per-lane selections.
+//
+// These entry points take the shape at run time; a caller that knows it at
+// compile time instantiates elimination::eliminate<lane_vector, N>
+// (linalg/elimination.h) or banded::solve_banded_lanes_sized<N, BANDWIDTH>
+// (linalg/banded.h) in a function of its own marked QUILLMORPH_CLONES, as
+// interp/estimate_batch.cpp does.
 #ifndef QUILLMORPH_LINALG_SOLVE_LANES_H
 #define QUILLMORPH_LINALG_SOLVE_LANES_H
 
@@ -43,7 +49,8 @@ std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vect
 // solve_linear_system_reference, each lane with its own pivot rows and its
 // own columns without a pivot: a and b end as the reference leaves them,
 // lane by lane (where both hold a NaN they may hold different NaNs), for any
-// values.  Meant for small dense systems; a holds n x n vectors.
+// values.  Meant for small dense systems (up to 32 unknowns are solved side
+// by side, larger ones lane by lane); a holds n x n vectors.
 void solve_dense_lanes(int n, lane_vector* b, lane_vector* a);
 
 #endif

@@ -1,17 +1,23 @@
 // The fast solvers against the reference, bit for bit, on every kind of
 // system: those the estimators build, and singular, rank-deficient,
-// tied-pivot, near-singular and non-finite ones.  Every system goes through
-// the one-system solver, and those the lane solver takes (no -0.0, infinity
-// or NaN in the matrix) through the lane solver too, eight at a time.
+// tied-pivot, near-singular and non-finite ones.  One table of systems,
+// every solver: each system goes through every one-system solver that takes
+// it (same_bits: the run-time shapes, the banded one with full and partial
+// row masks, and the estimator's instantiations for its shapes), and
+// through the lane solvers eight at a time (LaneBatches, DenseLaneBatches:
+// again run-time shapes and the estimator's instantiations).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "interp/estimator.h"
+#include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
 #include "linalg/solve_lanes.h"
@@ -30,22 +36,81 @@ bool same_value_bits(double x, double y) {
     return (std::isnan(x) && std::isnan(y)) || std::memcmp(&x, &y, sizeof x) == 0;
 }
 
-// Solves copies with both solvers and compares both arrays bit for bit.
-::testing::AssertionResult same_bits(int n, const double* b, const double* a) {
+// Entries (i, k) of got and want, bit for bit, wherever wanted(i, k).
+template <typename Wanted>
+::testing::AssertionResult same_entries(const char* solver, int n, const std::vector<double>& got_a,
+                                        const std::vector<double>& got_b,
+                                        const std::vector<double>& want_a,
+                                        const std::vector<double>& want_b, Wanted wanted) {
     const std::size_t size = static_cast<std::size_t>(n);
-    std::vector<double> fast_a(a, a + size * size), fast_b(b, b + size);
-    std::vector<double> ref_a = fast_a, ref_b = fast_b;
-    solve_linear_system(n, fast_b.data(), fast_a.data());
-    solve_linear_system_reference(n, ref_b.data(), ref_a.data());
-    for (std::size_t i = 0; i < size * size; ++i)
-        if (!same_value_bits(fast_a[i], ref_a[i]))
-            return ::testing::AssertionFailure()
-                   << "matrix entry " << i << ": " << fast_a[i] << " vs " << ref_a[i];
-    for (std::size_t i = 0; i < size; ++i)
-        if (!same_value_bits(fast_b[i], ref_b[i]))
-            return ::testing::AssertionFailure()
-                   << "right-hand side " << i << ": " << fast_b[i] << " vs " << ref_b[i];
+    for (std::size_t i = 0; i < size; ++i) {
+        for (std::size_t k = 0; k < size; ++k)
+            if (wanted(i, k) && !same_value_bits(got_a[i * size + k], want_a[i * size + k]))
+                return ::testing::AssertionFailure()
+                       << solver << ", matrix entry (" << i << ", " << k
+                       << "): " << got_a[i * size + k] << " vs " << want_a[i * size + k];
+        if (wanted(i, i) && !same_value_bits(got_b[i], want_b[i]))
+            return ::testing::AssertionFailure() << solver << ", right-hand side " << i << ": "
+                                                 << got_b[i] << " vs " << want_b[i];
+    }
     return ::testing::AssertionSuccess();
+}
+
+// Half-width of the band that holds every non-zero entry.
+int bandwidth_of(int n, const std::vector<double>& a) {
+    int bandwidth = 0;
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < n; ++k)
+            if (a[cell(i, k, n)] != 0.0) bandwidth = std::max(bandwidth, std::abs(i - k));
+    return bandwidth;
+}
+
+// Finite and free of -0.0: the banded solvers' terms for the matrix.
+bool plain(const std::vector<double>& a) {
+    for (double v : a)
+        if (!std::isfinite(v) || (v == 0.0 && std::signbit(v))) return false;
+    return true;
+}
+
+// Solves copies with every one-system solver that takes the system and
+// compares each with the reference bit for bit: the whole result of the
+// solvers of any system, and of the banded ones (the run-time shape with the
+// system's band, and the estimator's instantiation on systems of its shape)
+// the finished rows and the last diagonal entry.
+::testing::AssertionResult same_bits(int n, const double* b, const double* a,
+                                     std::uint32_t finished_rows = ~0u) {
+    const std::size_t size = static_cast<std::size_t>(n);
+    const std::vector<double> in_a(a, a + size * size), in_b(b, b + size);
+    std::vector<double> ref_a = in_a, ref_b = in_b;
+    solve_linear_system_reference(n, ref_b.data(), ref_a.data());
+    const auto solved = [&](const char* name, auto solve, auto wanted) {
+        std::vector<double> got_a = in_a, got_b = in_b;
+        solve(got_b.data(), got_a.data());
+        return same_entries(name, n, got_a, got_b, ref_a, ref_b, wanted);
+    };
+    const auto every = [](std::size_t, std::size_t) { return true; };
+    const auto finished = [&](std::size_t i, std::size_t k) {
+        // (a row mask has 32 bits; larger systems are not in its terms)
+        return (i < 32 && (finished_rows >> i & 1u) != 0) || (i + 1 == size && k + 1 == size);
+    };
+    ::testing::AssertionResult result = solved(
+        "solve_linear_system", [n](double* x, double* m) { solve_linear_system(n, x, m); }, every);
+    if (result && n == model_order)
+        result = solved(
+            "solve_model_system", [](double* x, double* m) { assembly::solve_model_system(x, m); },
+            every);
+    if (!result || !plain(in_a)) return result;
+    const int bandwidth = bandwidth_of(n, in_a);
+    result = solved(
+        "solve_banded_system",
+        [&](double* x, double* m) { solve_banded_system(n, bandwidth, x, m, finished_rows); },
+        finished);
+    if (result && n == block_size && bandwidth <= block_bandwidth)
+        result = solved(
+            "solve_block_system",
+            [&](double* x, double* m) { assembly::solve_block_system(x, m, finished_rows); },
+            finished);
+    return result;
 }
 
 // An 11 x 11 window: a smooth surface, an edge, noise, or an exact ramp.
@@ -118,6 +183,32 @@ struct LaneBatches {
         if (a.size() == solve_lanes) solve_batch();
     }
 
+    // Every solver works on a copy of the batch.
+    static lane_vector work_a[max_unknowns * max_unknowns], work_b[max_unknowns];
+    lane_vector* fresh_a(const lane_vector* from) {
+        std::memcpy(work_a, from, static_cast<std::size_t>(n * n) * sizeof(lane_vector));
+        return work_a;
+    }
+    lane_vector* fresh_b(const lane_vector* from) {
+        std::memcpy(work_b, from, static_cast<std::size_t>(n) * sizeof(lane_vector));
+        return work_b;
+    }
+
+    void check(std::uint32_t lanes, const char* solver) {
+        const std::size_t size = static_cast<std::size_t>(n);
+        for (std::size_t l = 0; l < a.size(); ++l) {
+            ++solved;
+            if (!(lanes >> l & 1u)) continue;
+            ++settled;
+            std::vector<double> ref_a = a[l], ref_b = b[l];
+            solve_linear_system_reference(n, ref_b.data(), ref_a.data());
+            EXPECT_EQ(ref_a[size * size - 1], 1.0)
+                << solver << ": a settled lane whose system is singular";
+            const auto finished = [this](std::size_t i) { return (finished_rows >> i & 1u) != 0; };
+            ASSERT_TRUE(lane_holds(work_b, l, ref_b, finished, solver)) << "system " << solved;
+        }
+    }
+
     void solve_batch() {
         const std::size_t size = static_cast<std::size_t>(n);
         // Entries outside the band are never read: they hold NaN here.
@@ -137,18 +228,11 @@ struct LaneBatches {
         }
         for (std::size_t l = a.size(); l < solve_lanes; ++l)  // empty lanes: I x = 0
             for (std::size_t i = 0; i < size; ++i) lane_a[i * size + i][l] = 1.0;
-        const std::uint32_t lanes = solve_banded_lanes(n, bandwidth, lane_b, lane_a, finished_rows);
-        for (std::size_t l = 0; l < a.size(); ++l) {
-            ++solved;
-            if (!(lanes >> l & 1u)) continue;
-            ++settled;
-            std::vector<double> ref_a = a[l], ref_b = b[l];
-            solve_linear_system_reference(n, ref_b.data(), ref_a.data());
-            EXPECT_EQ(ref_a[size * size - 1], 1.0) << "a settled lane whose system is singular";
-            const auto finished = [this](std::size_t i) { return (finished_rows >> i & 1u) != 0; };
-            ASSERT_TRUE(lane_holds(lane_b, l, ref_b, finished, "lane solve, row"))
-                << "system " << solved;
-        }
+        check(solve_banded_lanes(n, bandwidth, fresh_b(lane_b), fresh_a(lane_a), finished_rows),
+              "solve_banded_lanes");
+        if (n == block_size && bandwidth == block_bandwidth)
+            check(assembly::solve_block_lanes(fresh_b(lane_b), fresh_a(lane_a), finished_rows),
+                  "solve_block_lanes");
         a.clear();
         b.clear();
     }
@@ -157,6 +241,9 @@ struct LaneBatches {
         if (!a.empty()) solve_batch();
     }
 };
+
+lane_vector LaneBatches::work_a[max_unknowns * max_unknowns];
+lane_vector LaneBatches::work_b[max_unknowns];
 
 // Systems for the dense lane solver, solved eight at a time as they come;
 // every lane must end with the reference's matrix and right-hand side.
@@ -170,6 +257,16 @@ struct DenseLaneBatches {
         if (a.size() == solve_lanes) solve_batch();
     }
 
+    void check(const char* solver, const lane_vector* got_a, const lane_vector* got_b) {
+        for (std::size_t l = 0; l < a.size(); ++l) {
+            std::vector<double> ref_a = a[l], ref_b = b[l];
+            solve_linear_system_reference(n, ref_b.data(), ref_a.data());
+            const auto every = [](std::size_t) { return true; };
+            ASSERT_TRUE(lane_holds(got_a, l, ref_a, every, solver)) << "matrix, n " << n;
+            ASSERT_TRUE(lane_holds(got_b, l, ref_b, every, solver)) << "right-hand side, n " << n;
+        }
+    }
+
     void solve_batch() {
         const std::size_t size = static_cast<std::size_t>(n);
         static lane_vector lane_a[max_unknowns * max_unknowns], lane_b[max_unknowns];
@@ -178,14 +275,18 @@ struct DenseLaneBatches {
             for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[from][i];
             for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[from][i];
         }
-        solve_dense_lanes(n, lane_b, lane_a);
-        for (std::size_t l = 0; l < a.size(); ++l) {
-            std::vector<double> ref_a = a[l], ref_b = b[l];
-            solve_linear_system_reference(n, ref_b.data(), ref_a.data());
-            const auto every = [](std::size_t) { return true; };
-            ASSERT_TRUE(lane_holds(lane_a, l, ref_a, every, "dense lane solve, matrix entry"))
-                << "n " << n;
-            ASSERT_TRUE(lane_holds(lane_b, l, ref_b, every, "dense lane solve, row")) << "n " << n;
+        static lane_vector work_a[max_unknowns * max_unknowns], work_b[max_unknowns];
+        const auto fresh = [&] {
+            std::memcpy(work_a, lane_a, size * size * sizeof(lane_vector));
+            std::memcpy(work_b, lane_b, size * sizeof(lane_vector));
+        };
+        fresh();
+        solve_dense_lanes(n, work_b, work_a);
+        check("solve_dense_lanes", work_a, work_b);
+        if (n == model_order) {
+            fresh();
+            assembly::solve_model_lanes(work_b, work_a);
+            check("solve_model_lanes", work_a, work_b);
         }
         a.clear();
         b.clear();
@@ -210,7 +311,7 @@ struct EverySolver {
                                      const std::vector<double>& b) {
         if (n == block.n) block.add(a, b);
         if (n == model.n) model.add(a, b);
-        return same_bits(n, b.data(), a.data());
+        return same_bits(n, b.data(), a.data(), block.finished_rows);
     }
 };
 
@@ -309,7 +410,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
         for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5)) + 0.0;
         if (n <= 32) lanes[static_cast<std::size_t>(n - 1)].add(a, b);
         dense[static_cast<std::size_t>(n - 1)].add(a, b);
-        ASSERT_TRUE(same_bits(n, b.data(), a.data()))
+        ASSERT_TRUE(same_bits(n, b.data(), a.data(), trial % 3 == 2 ? 0x0f0f0f0u : ~0u))
             << "trial " << trial << " n " << n << " rank " << rank;
     }
 }

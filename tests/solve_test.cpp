@@ -1,14 +1,20 @@
 // Tests of the in-place Gauss-Jordan solver: worked examples whose every
 // intermediate value is exact (so the expected arrays are exact), the zero
 // signals the estimators rely on, and random regular systems checked by their
-// residual.  Every test runs against both implementations.
+// residual.  Every test runs against every implementation that takes any
+// system: the reference, the one-system solver, the banded solver with the
+// widest band and the dense lane solver; tests/solve_fast_test.cpp holds
+// them and the rest to the reference, bit for bit.
 #include "linalg/solve.h"
 
 #include <gtest/gtest.h>
 
+#include "linalg/solve_lanes.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -16,15 +22,55 @@ namespace {
 
 using Solver = void (*)(int n, double* b, double* a);
 
+// The banded solver with the widest band and every row finished.
+void solve_as_banded(int n, double* b, double* a) { solve_banded_system(n, n - 1, b, a, ~0u); }
+
+// The dense lane solver with the system in every lane; every lane must end
+// with the same bits, and lane 0 is handed back.
+void solve_in_lanes(int n, double* b, double* a) {
+    if (n <= 0) return;
+    const std::size_t size = static_cast<std::size_t>(n);
+    constexpr std::size_t max_size = 32;
+    ASSERT_LE(size, max_size);
+    static lane_vector lane_a[max_size * max_size], lane_b[max_size];
+    for (std::size_t l = 0; l < solve_lanes; ++l) {  // (0.0 + -0.0 would be +0.0)
+        for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[i];
+        for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[i];
+    }
+    solve_dense_lanes(n, lane_b, lane_a);
+    const auto same_lanes = [](const lane_vector& v) {
+        const double first = v[0];
+        for (std::size_t l = 1; l < solve_lanes; ++l) {
+            const double other = v[l];
+            if (std::memcmp(&other, &first, sizeof first) != 0 &&
+                !(std::isnan(other) && std::isnan(first)))
+                return false;
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i < size * size; ++i) {
+        EXPECT_TRUE(same_lanes(lane_a[i])) << "matrix entry " << i;
+        a[i] = lane_a[i][0];
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        EXPECT_TRUE(same_lanes(lane_b[i])) << "right-hand side " << i;
+        b[i] = lane_b[i][0];
+    }
+}
+
 class SolveLinearSystem : public testing::TestWithParam<Solver> {
    protected:
     void solve(int n, double* b, double* a) const { GetParam()(n, b, a); }
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryImplementation, SolveLinearSystem,
-                         testing::Values(solve_linear_system, solve_linear_system_reference),
+                         testing::Values(solve_linear_system, solve_linear_system_reference,
+                                         solve_as_banded, solve_in_lanes),
                          [](const testing::TestParamInfo<Solver>& param) {
-                             return param.param == solve_linear_system ? "Fast" : "Reference";
+                             return param.param == solve_linear_system ? "Fast"
+                                    : param.param == solve_as_banded   ? "Banded"
+                                    : param.param == solve_in_lanes    ? "DenseLanes"
+                                                                       : "Reference";
                          });
 
 struct KnownAnswer {
