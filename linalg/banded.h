@@ -263,13 +263,13 @@ QUILLMORPH_INLINE void solve_banded_sized(std::size_t n_runtime, std::size_t ban
 constexpr std::uint64_t exponent_unit = 1ULL << 52;
 
 // Infinite or NaN: an all-ones exponent carries into the top bit.
-QUILLMORPH_INLINE lane_bits flag_not_finite(const lane_vector& v) {
+QUILLMORPH_INLINE lane_bits flag_not_finite(const lane_value& v) {
     return (bits_of(v) & exponent_bits) + exponent_unit;
 }
 // +0.0 or -0.0.
-QUILLMORPH_INLINE lane_bits flag_zero(const lane_vector& v) { return (bits_of(v) & ~sign_bit) - 1; }
+QUILLMORPH_INLINE lane_bits flag_zero(const lane_value& v) { return (bits_of(v) & ~sign_bit) - 1; }
 // -0.0: x - 1 & ~x has its top bit set only for x = 0.
-QUILLMORPH_INLINE lane_bits flag_negative_zero(const lane_vector& v) {
+QUILLMORPH_INLINE lane_bits flag_negative_zero(const lane_value& v) {
     const lane_bits x = bits_of(v) ^ sign_bit;
     return (x - 1) & ~x;
 }
@@ -326,7 +326,7 @@ QUILLMORPH_INLINE void exchange_lane_rows(LaneBand& s, std::size_t n, lane_vecto
 // zeros into -0.0, so the row is then divided to its end and marked.
 QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_bits& bad, std::size_t n,
                                                  lane_vector* a, lane_vector* b, std::size_t j,
-                                                 const lane_vector& p) {
+                                                 const lane_value& p) {
     lane_vector* pivot_row = a + j * n;
     lane_bits negative_zero = {};
     const std::size_t end = s.stored_to[j];
@@ -352,7 +352,7 @@ QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_bits& bad, st
 // f * 0 is +0.0 when f is negative.
 QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
                                       lane_vector* b, std::size_t i, std::size_t j, std::size_t end,
-                                      const lane_vector& b_j) {
+                                      const lane_value& b_j) {
     lane_vector* row = a + i * n;
     const lane_vector* pivot_row = a + j * n;
     const lane_vector f = stored_entry(s, n, a, i, j);
@@ -372,7 +372,7 @@ QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n
 // holding it made GCC's lane solvers slower on AVX-512 and AVX2 alike.
 QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
                                        lane_vector* b, std::size_t j, std::size_t reach,
-                                       std::size_t end, const lane_vector& b_j,
+                                       std::size_t end, const lane_value& b_j,
                                        std::uint32_t finished_rows) {
     for (std::size_t i = j + 1; i <= reach; ++i) clear_lane_row(s, bad, n, a, b, i, j, end, b_j);
     for_rows_above(finished_rows, j, [&](std::size_t i) QUILLMORPH_INLINE_LAMBDA {

@@ -53,6 +53,11 @@ constexpr std::uint64_t exponent_bits = 0x7ff0000000000000ULL;
 // A row number in every lane, and a lane mask (all ones where true).
 typedef std::int64_t lane_index __attribute__((vector_size(solve_lanes * sizeof(std::int64_t))));
 typedef std::uint64_t lane_bits __attribute__((vector_size(solve_lanes * sizeof(std::uint64_t))));
+// Lane vectors as the helpers below take them: a template deduces the vector
+// type without lane_vector's alignment (Clang's natural alignment of eight
+// doubles is 16 bytes on ARM64), so a parameter that insists on it would be
+// handed less.  The operations are the same.
+typedef double lane_value __attribute__((vector_size(solve_lanes * sizeof(double))));
 
 template <class V>
 struct Kind;
@@ -69,14 +74,14 @@ using Index = typename Kind<V>::index;
 
 // ---- Values -------------------------------------------------------------
 
-QUILLMORPH_INLINE lane_bits bits_of(const lane_vector& v) {
+QUILLMORPH_INLINE lane_bits bits_of(const lane_value& v) {
     lane_bits bits;
     std::memcpy(&bits, &v, sizeof bits);
     return bits;
 }
 
 QUILLMORPH_INLINE double magnitude(double v) { return std::fabs(v); }
-QUILLMORPH_INLINE lane_vector magnitude(const lane_vector& v) {
+QUILLMORPH_INLINE lane_vector magnitude(const lane_value& v) {
     const lane_bits bits = bits_of(v) & ~sign_bit;
     lane_vector m;
     std::memcpy(&m, &bits, sizeof m);
@@ -88,8 +93,8 @@ template <class T>
 QUILLMORPH_INLINE T select(bool take, const T& x, const T& y) {
     return take ? x : y;
 }
-QUILLMORPH_INLINE lane_vector select(const lane_index& take, const lane_vector& x,
-                                     const lane_vector& y) {
+QUILLMORPH_INLINE lane_vector select(const lane_index& take, const lane_value& x,
+                                     const lane_value& y) {
     return take ? x : y;
 }
 QUILLMORPH_INLINE lane_index select(const lane_index& take, const lane_index& x,
@@ -116,9 +121,9 @@ QUILLMORPH_INLINE lane_index row_number<lane_vector>(std::size_t k) {
 
 // Comparisons: a bool, or a lane mask.
 QUILLMORPH_INLINE bool greater(double x, double y) { return x > y; }
-QUILLMORPH_INLINE lane_index greater(const lane_vector& x, const lane_vector& y) { return x > y; }
+QUILLMORPH_INLINE lane_index greater(const lane_value& x, const lane_value& y) { return x > y; }
 QUILLMORPH_INLINE bool nonzero(double x) { return x != 0.0; }
-QUILLMORPH_INLINE lane_index nonzero(const lane_vector& x) { return x != 0.0; }
+QUILLMORPH_INLINE lane_index nonzero(const lane_value& x) { return x != 0.0; }
 
 QUILLMORPH_INLINE bool any(bool m) { return m; }
 QUILLMORPH_INLINE bool any(const lane_index& m) {
@@ -220,19 +225,21 @@ QUILLMORPH_INLINE PivotRow<double> take_pivot_row(double* a, double* b, std::siz
     b[r] = divide(b[r], p);
     return {row, b[r]};
 }
-QUILLMORPH_INLINE PivotRow<lane_vector> take_pivot_row(
-    lane_vector* a, lane_vector* b, std::size_t n, std::size_t j, const lane_index& r,
-    const lane_index& h, const lane_vector& p, const lane_index& found, lane_vector* pivot_row) {
+QUILLMORPH_INLINE PivotRow<lane_vector> take_pivot_row(lane_value* a, lane_value* b, std::size_t n,
+                                                       std::size_t j, const lane_index& r,
+                                                       const lane_index& h, const lane_value& p,
+                                                       const lane_index& found,
+                                                       lane_value* pivot_row) {
     // Row -1 is no row: lanes without a pivot store nothing.
     const lane_index none = lane_index{} - 1;
     const lane_index pivot_at = select(found, r, none);
     lane_index exchange_at = select(h == r, none, h);
     exchange_at = select(found, exchange_at, none);
-    const auto place = [&](lane_vector* v, std::size_t stride, std::size_t c,
-                           const lane_vector& pivot) QUILLMORPH_INLINE_LAMBDA {
+    const auto place = [&](lane_value* v, std::size_t stride, std::size_t c,
+                           const lane_value& pivot) QUILLMORPH_INLINE_LAMBDA {
         const lane_vector displaced = gather(v, n, stride, r, c);
         for (std::size_t k = 0; k < n; ++k) {
-            lane_vector& e = v[k * stride + c];
+            lane_value& e = v[k * stride + c];
             e = select(exchange_at == static_cast<std::int64_t>(k), displaced, e);
             e = select(pivot_at == static_cast<std::int64_t>(k), pivot, e);
         }
