@@ -10,11 +10,13 @@
 
 #include "app/messages.h"
 #include "app/read_input.h"
-#include "interp/grid.h"
-#include "interp/upscale.h"
 #include "pgm/pgm.h"
 #include "pgm/pgm_output.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/processors.h"
+#include "quillmorph.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -89,7 +91,7 @@ int read_row(void* context, unsigned char* row) {
     return read_lr_row(streams.input, streams.w, row) == input_ok ? 0 : -1;
 }
 
-int write_row(void* context, const double* row) {
+int write_row(void* context, const unsigned char* row) {
     const Streams& streams = *static_cast<const Streams*>(context);
     return write_pgm_row(streams.output, row) == pgm_write_ok ? 0 : -1;
 }
@@ -138,17 +140,17 @@ int run_quillmorph(int argc, char** argv) {
 
     const double start = platform_processor_seconds();
     Streams streams = {input, w, &output};
-    const UpscaleStatus upscaled =
-        upscale_stream(w, h, LrRowSource{read_row, &streams}, HrRowSink{write_row, &streams});
+    const int upscaled = qm_upscale_rows(w, h, read_row, write_row, &streams, nullptr);
     close_input(input);
-    if (upscaled != upscale_ok) {
+    if (upscaled != QM_OK) {
         abandon_pgm_output(&output);
-        if (upscaled == upscale_write_failed) {
+        if (upscaled == QM_ERROR_WRITE) {
             say(messages, MSG_WRITE_FAILED, output_path);
             return 1;
         }
-        const InputStatus reading =
-            upscaled == upscale_read_failed ? input_truncated : input_no_memory;
+        // The header's sizes passed the same checks, so that only the end
+        // of the input or memory can be missing.
+        const InputStatus reading = upscaled == QM_ERROR_READ ? input_truncated : input_no_memory;
         return fail_reading(messages, reading, input_path, w, h);
     }
     if (finish_pgm_output(&output) != pgm_write_ok) {
@@ -159,3 +161,5 @@ int run_quillmorph(int argc, char** argv) {
     say(messages, MSG_TIME_USED, (platform_processor_seconds() - start) / seconds_per_minute);
     return 0;
 }
+
+}  // namespace quillmorph

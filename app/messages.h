@@ -2,6 +2,8 @@
 #ifndef QUILLMORPH_APP_MESSAGES_H
 #define QUILLMORPH_APP_MESSAGES_H
 
+namespace quillmorph {
+
 #define MSG_USAGE "Usage: Quillmorph lrimg(pgm) hrimg(pgm)\n"
 #define MSG_START "Start processing file: %s.\n"
 #define MSG_CANNOT_OPEN "Cannot open file: %s.\n"
@@ -15,5 +17,7 @@
 #define MSG_WRITE_FAILED "Cannot write file: %s.\n"
 #define MSG_WRITE_DONE "Write to file: %s.\n"
 #define MSG_TIME_USED "Time used: %f minutes.\n"
+
+}  // namespace quillmorph
 
 #endif

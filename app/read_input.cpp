@@ -2,7 +2,9 @@
 
 #include "interp/grid.h"
 #include "pgm/pgm.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -43,3 +45,5 @@ InputStatus read_lr_row(std::FILE* stream, int w, unsigned char* row) {
     const std::size_t count = static_cast<std::size_t>(w);
     return std::fread(row, 1, count, stream) == count ? input_ok : input_truncated;
 }
+
+}  // namespace quillmorph

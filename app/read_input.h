@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace quillmorph {
+
 // Outcomes of reading the input, one per message of the driver.
 enum InputStatus {
     input_ok = 0,
@@ -29,5 +31,7 @@ InputStatus check_pixels_available(std::FILE* stream, int w, int h);
 // Reads the next row of w pixel bytes; input_truncated at the end of the
 // stream or on a read error.
 InputStatus read_lr_row(std::FILE* stream, int w, unsigned char* row);
+
+}  // namespace quillmorph
 
 #endif

@@ -16,6 +16,8 @@
 #include "linalg/solve.h"
 #include "linalg/solve_lanes.h"
 
+using namespace quillmorph;
+
 namespace {
 
 // A deterministic LR image with edges, texture and smooth areas.

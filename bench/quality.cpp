@@ -13,9 +13,13 @@
 
 #include "app/read_input.h"
 #include "interp/grid.h"
+#include "interp/pixels.h"
 #include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
+#include "pgm/pgm_output.h"
+
+using namespace quillmorph;
 
 namespace {
 
@@ -32,7 +36,7 @@ double psnr(const std::vector<double>& grid, const unsigned char* original, int 
     double squared_error = 0.0;
     for (int r = 0; r < h2; ++r) {
         for (int c = 0; c < w2; ++c) {
-            const double d = pgm_pixel_from_value(grid[cell(r, c, w2)]) -
+            const double d = pixel_from_value(grid[cell(r, c, w2)]) -
                              static_cast<double>(original[cell(r, c, stride)]);
             squared_error += d * d;
         }

@@ -10,6 +10,8 @@
 
 #include "pgm/pgm.h"
 
+using namespace quillmorph;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // A private copy: fmemopen wants a writable buffer, and the parser must
     // not depend on a terminating NUL that the fuzzer's data does not have.

@@ -22,6 +22,9 @@
 #include "interp/grid.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
+#include "pgm/pgm_output.h"
+
+using namespace quillmorph;
 
 namespace {
 

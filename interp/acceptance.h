@@ -9,6 +9,8 @@
 
 #include "interp/lattice.h"
 
+namespace quillmorph {
+
 // A solve is accepted when the last diagonal entry of the reduced matrix is
 // at least this (the solver leaves exactly 1.0 or exactly zero there).
 constexpr double acceptance_threshold = 0.001;
@@ -61,5 +63,7 @@ inline bool block_accepted(double last_diagonal, const Lattice& lattice, const d
 inline double target_value(double centre, double current) {
     return centre >= centre_min && centre <= centre_max ? centre : current;
 }
+
+}  // namespace quillmorph
 
 #endif

@@ -8,6 +8,8 @@
 // term: that order is part of the result.
 #include "interp/block_store.h"
 
+namespace quillmorph {
+
 namespace {
 
 constexpr double fusion_divisor = 9.0;  // a plain mean of the nine estimates
@@ -76,3 +78,5 @@ void fuse_diagonal_blocks(double* grid, const double* store, int w2, int h2) {
 void fuse_axial_blocks(double* grid, const double* store, int w2, int h2) {
     fuse_pass(axial_pass, axial_lattice, grid, store, w2, h2);
 }
+
+}  // namespace quillmorph

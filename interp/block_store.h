@@ -17,6 +17,8 @@
 #include "interp/lattice.h"
 #include "interp/pass_area.h"
 
+namespace quillmorph {
+
 constexpr int slot_size = fusion_terms;  // doubles per slot
 
 // Number of doubles in a store of `rows` slot rows for a grid w2 cells wide.
@@ -46,5 +48,7 @@ void fuse_row(const Lattice& lattice, double* row, const double* store, int w2, 
 // The fusion of a whole pass from a store that holds the whole grid.
 void fuse_diagonal_blocks(double* grid, const double* store, int w2, int h2);
 void fuse_axial_blocks(double* grid, const double* store, int w2, int h2);
+
+}  // namespace quillmorph
 
 #endif

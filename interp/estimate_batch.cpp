@@ -13,6 +13,8 @@
 #include "linalg/solve_lanes.h"
 #include "linalg/vector_dispatch.h"
 
+namespace quillmorph {
+
 using namespace assembly;
 
 namespace {
@@ -148,3 +150,5 @@ void estimate_batch(const Lattice& lattice, const double* const windows[], int c
         estimate_targets<decltype(on)::lattice>(windows, count, stride, accepted, blocks);
     });
 }
+
+}  // namespace quillmorph

@@ -8,6 +8,8 @@
 #include "linalg/elimination.h"
 #include "linalg/vector_dispatch.h"
 
+namespace quillmorph {
+
 using namespace assembly;
 
 namespace {
@@ -88,3 +90,5 @@ double estimate_diagonal(const double* window, int stride, int* accepted) {
 double estimate_axial(const double* window, int stride, int* accepted) {
     return estimate_on_lattice(axial_lattice, window, stride, accepted);
 }
+
+}  // namespace quillmorph

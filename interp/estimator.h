@@ -9,6 +9,8 @@
 #include "interp/acceptance.h"
 #include "interp/lattice.h"
 
+namespace quillmorph {
+
 // Estimator scratch, one set per thread.  Each call clears and refills it.
 // After a call that accepted its estimate, block_vector holds the block
 // solution (element k for block position k) in its nine inner elements
@@ -45,5 +47,7 @@ double estimate_axial(const double* window, int stride, int* accepted);     // r
 // time; the more targets a call has, the fuller the batches.
 void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
                     int accepted[], double blocks[][block_size]);
+
+}  // namespace quillmorph
 
 #endif

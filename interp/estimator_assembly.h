@@ -15,6 +15,8 @@
 #include "interp/lattice.h"
 #include "linalg/solve_lanes.h"
 
+namespace quillmorph {
+
 namespace assembly {
 
 // The block elements a fusion reads: the only ones a pass keeps.
@@ -191,5 +193,7 @@ void solve_model_lanes(lane_vector* b, lane_vector* a);
 std::uint32_t solve_block_lanes(lane_vector* b, lane_vector* a, std::uint32_t finished_rows);
 
 }  // namespace assembly
+
+}  // namespace quillmorph
 
 #endif

@@ -8,6 +8,8 @@
 
 #include "interp/lattice.h"
 
+namespace quillmorph {
+
 // Normal equations of the model fit: model_matrix = DᵀD and model_vector =
 // Dᵀt, D holding one row per training pixel (its four neighbours at twice the
 // lattice directions) and t the training pixels, summed in training order.
@@ -25,5 +27,7 @@ void assemble_block_system(const Lattice& lattice, const double* window, int str
 
 // The whole estimate on one lattice; see estimate_diagonal.
 double estimate_on_lattice(const Lattice& lattice, const double* window, int stride, int* accepted);
+
+}  // namespace quillmorph
 
 #endif

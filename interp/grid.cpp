@@ -7,7 +7,9 @@
 #include "interp/row_ring.h"
 #include "interp/stages.h"
 #include "interp/upsample.h"
-#include "platform/platform.h"
+#include "platform/memory.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -54,3 +56,5 @@ double* allocate_doubles(std::size_t count) {
 }
 
 void free_doubles(double* memory) { platform_aligned_free(memory); }
+
+}  // namespace quillmorph

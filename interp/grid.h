@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace quillmorph {
+
 // The upsampling filter reaches three LR rows and columns into the image.
 constexpr int min_image_side = 3;
 
@@ -25,5 +27,7 @@ std::size_t hr_cell_count(int w, int h);
 // memory cannot be had.
 double* allocate_doubles(std::size_t count);
 void free_doubles(double* memory);
+
+}  // namespace quillmorph
 
 #endif

@@ -12,6 +12,8 @@
 #ifndef QUILLMORPH_INTERP_LATTICE_H
 #define QUILLMORPH_INTERP_LATTICE_H
 
+namespace quillmorph {
+
 struct Offset {
     int dr;
     int dc;
@@ -110,5 +112,7 @@ __attribute__((always_inline)) inline decltype(auto) with_lattice(const Lattice&
     if (&lattice == &diagonal_lattice) return step(LatticeTag<diagonal_lattice>{});
     return step(LatticeTag<axial_lattice>{});
 }
+
+}  // namespace quillmorph
 
 #endif

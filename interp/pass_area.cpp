@@ -1,5 +1,7 @@
 #include "interp/pass_area.h"
 
+namespace quillmorph {
+
 namespace {
 
 constexpr RowSpan empty_span = {1, 0};
@@ -25,3 +27,5 @@ RowSpan fused_columns(Pass pass, int r, int w2, int h2) {
     if (is_odd(r)) return r >= 7 && r <= h2 - 9 ? RowSpan{8, w2 - 10} : empty_span;
     return r >= 8 && r <= h2 - 10 ? RowSpan{7, w2 - 9} : empty_span;
 }
+
+}  // namespace quillmorph

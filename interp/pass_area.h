@@ -7,6 +7,8 @@
 #ifndef QUILLMORPH_INTERP_PASS_AREA_H
 #define QUILLMORPH_INTERP_PASS_AREA_H
 
+namespace quillmorph {
+
 enum Pass { diagonal_pass, axial_pass };
 
 // Columns first, first + 2, ..., last of one HR row; empty when first > last.
@@ -24,5 +26,7 @@ RowSpan fused_columns(Pass pass, int r, int w2, int h2);
 // The first and last HR rows that hold targets of any pass.
 constexpr int first_target_row = 5;
 inline int last_target_row(int h2) { return h2 - 7; }
+
+}  // namespace quillmorph
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quillmorph {
+
 namespace {
 
 std::ptrdiff_t ring_index(const RowRing& ring, int r) { return r % ring.rows; }
@@ -37,3 +39,5 @@ void repeat_cells(const RowRing& ring, int r, RowSpan cells) {
     double* repeat = ring_row_at(ring, index + ring.rows);
     for (int c = cells.first; c <= cells.last; c += 2) repeat[c] = row[c];
 }
+
+}  // namespace quillmorph

@@ -14,6 +14,8 @@
 #include "interp/lattice.h"
 #include "interp/pass_area.h"
 
+namespace quillmorph {
+
 constexpr int window_span = 2 * window_radius + 1;
 
 struct RowRing {
@@ -36,5 +38,7 @@ double* ring_row(const RowRing& ring, int r);
 // were: copies them to the row's repeat, if it has one.
 void repeat_row(const RowRing& ring, int r);
 void repeat_cells(const RowRing& ring, int r, RowSpan cells);
+
+}  // namespace quillmorph
 
 #endif

@@ -1,5 +1,7 @@
 #include "interp/stages.h"
 
+namespace quillmorph {
+
 namespace {
 
 constexpr Pass passes_downstream_first[] = {axial_pass, diagonal_pass};
@@ -56,10 +58,10 @@ void start_progress(Progress* progress, int h2, int grid_rows, int store_rows,
 
 // Downstream stages come first, so that rows leave the ring as soon as they
 // can and the rings never hold more than the work in hand needs.
-Job next_job(Progress* progress) {
+Job next_job(Progress* progress, bool io_thread) {
     Progress& p = *progress;
     const PassProgress& axial = p.pass[axial_pass];
-    if (!p.writing && p.written_through < axial.finished_through) {
+    if (io_thread && !p.writing && p.written_through < axial.finished_through) {
         p.writing = true;
         return make_job(job_write, axial_pass, p.written_through + 1, axial.finished_through);
     }
@@ -74,7 +76,7 @@ Job next_job(Progress* progress) {
     }
     // A ring row is reused once the row that held it is written.
     const int room_through = min_int(p.written_through + p.grid_rows, p.h2 - 1);
-    if (!p.upsampling && p.upsampled_through < room_through) {
+    if (io_thread && !p.upsampling && p.upsampled_through < room_through) {
         p.upsampling = true;
         const int first = p.upsampled_through + 1;
         return make_job(job_upsample, diagonal_pass, first,
@@ -124,3 +126,5 @@ void complete_job(Progress* progress, const Job& job) {
 int grid_rows_for(int h2, int grid_rows) {
     return min_int(clamp_rows(grid_rows, min_grid_rows), h2);
 }
+
+}  // namespace quillmorph

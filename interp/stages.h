@@ -20,14 +20,16 @@
 // row is written, and estimated once the last fusion that reads its slot
 // row's previous contents is done.  Estimates run on every thread, a row
 // each; every other stage is run by one thread at a time, rows strictly in
-// order.  These functions decide from the progress so far which job a
-// thread takes next; interp/upscale.cpp only keeps the progress under a
+// order, and upsampling and writing by the calling thread alone.  These functions decide from the
+// progress so far which job a thread takes next; interp/upscale.cpp only keeps the progress under a
 // lock and runs the jobs.
 #ifndef QUILLMORPH_INTERP_STAGES_H
 #define QUILLMORPH_INTERP_STAGES_H
 
 #include "interp/lattice.h"
 #include "interp/pass_area.h"
+
+namespace quillmorph {
 
 // A fusion reads the slots of the targets up to two rows above and below
 // its cell, and a rejected target's gather reads its pass's cells as far.
@@ -113,7 +115,10 @@ void start_progress(Progress* progress, int h2, int grid_rows, int store_rows,
 
 // The next job for a thread, claimed in progress: job_wait when every job
 // there is must wait for one under way, job_done when the grid is written.
-Job next_job(Progress* progress);
+// Only the thread that reads and writes (io_thread) takes upsampling jobs,
+// which read the LR rows, and writing jobs: the callers' callbacks are made
+// on the thread that called.
+Job next_job(Progress* progress, bool io_thread);
 
 // Records that job is done.
 void complete_job(Progress* progress, const Job& job);
@@ -133,5 +138,7 @@ inline bool may_claim(int row, int finished_through, int store_rows) {
 inline int finishable_through(int estimated_through, int last_target, int h2) {
     return estimated_through >= last_target ? h2 - 1 : estimated_through - finish_lag;
 }
+
+}  // namespace quillmorph
 
 #endif

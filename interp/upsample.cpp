@@ -12,6 +12,8 @@
 
 #include <cstddef>
 
+namespace quillmorph {
+
 namespace {
 
 constexpr double inner_tap_weight = 9.0;
@@ -71,3 +73,5 @@ void upsample_initial(int w, const unsigned char* lr, double* grid, int h) {
     for (int r = 0; r < 2 * h; ++r)
         upsample_row(w, h, lr, h, r, grid + static_cast<std::ptrdiff_t>(r) * 2 * w);
 }
+
+}  // namespace quillmorph

@@ -2,6 +2,8 @@
 #ifndef QUILLMORPH_INTERP_UPSAMPLE_H
 #define QUILLMORPH_INTERP_UPSAMPLE_H
 
+namespace quillmorph {
+
 // The filter reaches this many LR rows above and below the one a grid row
 // lies on (up to lr_rows_below below): HR row r is made from LR rows
 // r / 2 - 1 .. r / 2 + 2, those that exist.
@@ -18,5 +20,7 @@ void upsample_row(int w, int h, const unsigned char* lr, int lr_rows, int r, dou
 // The whole 2w x 2h grid (row stride 2w) from the whole w x h image (row
 // stride w).
 void upsample_initial(int w, const unsigned char* lr, double* grid, int h);
+
+}  // namespace quillmorph
 
 #endif

@@ -21,9 +21,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
-#include <system_error>
 #include <thread>
-#include <vector>
 
 #include "interp/acceptance.h"
 #include "interp/block_store.h"
@@ -32,7 +30,9 @@
 #include "interp/row_ring.h"
 #include "interp/stages.h"
 #include "interp/upsample.h"
-#include "platform/platform.h"
+#include "platform/processors.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -141,10 +141,10 @@ bool run_job(Pipeline& p, const Job& job) {
 // The work of one thread: jobs are chosen and recorded under the lock, and
 // run outside it, so that the others go on meanwhile.  A failed read or
 // write stops every thread once its job in hand is done.
-void work(Pipeline* p) {
+void work(Pipeline* p, bool io_thread) {
     std::unique_lock<std::mutex> hold(p->lock);
     while (p->status == upscale_ok) {
-        const Job job = next_job(&p->progress);
+        const Job job = next_job(&p->progress, io_thread);
         if (job.kind == job_done) return;
         if (job.kind == job_wait) {
             p->progress_made.wait(hold);
@@ -161,19 +161,22 @@ void work(Pipeline* p) {
     }
 }
 
-// The calling thread is one of the workers, and does the work alone if no
-// other thread can be started.
+void help(Pipeline* p) { work(p, false); }
+
+// The calling thread is one of the workers, the one that reads and writes,
+// and does the work alone if no other thread can be started.
 void run_threads(Pipeline* p, int threads) {
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) {
+    std::thread helpers[max_threads];
+    int started = 0;
+    for (; started < threads - 1; ++started) {
         try {
-            helpers.emplace_back(work, p);
-        } catch (const std::system_error&) {
+            helpers[started] = std::thread(help, p);
+        } catch (...) {  // std::system_error, or std::bad_alloc for its state
             break;
         }
     }
-    work(p);
-    for (std::thread& helper : helpers) helper.join();
+    work(p, true);
+    for (int t = 0; t < started; ++t) helpers[t].join();
 }
 
 std::size_t lr_ring_bytes(int w) {
@@ -217,6 +220,8 @@ std::size_t upscale_bytes(int w, int h, RingSizes rings) {
 
 UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
                            RingSizes rings) {
+    if (w < min_image_side || h < min_image_side) return upscale_bad_size;
+    if (!image_size_supported(w, h)) return upscale_too_large;
     Pipeline p;
     p.w = w, p.h = h, p.w2 = 2 * w, p.h2 = 2 * h;
     p.source = source;
@@ -228,17 +233,18 @@ UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int
     p.lr = static_cast<unsigned char*>(std::malloc(lr_ring_bytes(w)));
     for (Pass pass : {diagonal_pass, axial_pass})
         p.stores[pass] = allocate_doubles(store_doubles(p.w2, p.store_rows));
-    std::vector<char> estimated(2 * static_cast<std::size_t>(p.store_rows));
-    char* const flags[2] = {estimated.data(), estimated.data() + p.store_rows};
+    auto* estimated = static_cast<char*>(std::malloc(2 * static_cast<std::size_t>(p.store_rows)));
 
     p.status = upscale_no_memory;
-    if (cells && p.lr && p.stores[0] && p.stores[1]) {
+    if (cells && p.lr && p.stores[0] && p.stores[1] && estimated) {
+        char* const flags[2] = {estimated, estimated + p.store_rows};
         p.grid = make_row_ring(cells, p.w2, p.h2, grid_rows);
         start_progress(&p.progress, p.h2, grid_rows, p.store_rows, flags);
         p.status = upscale_ok;
         if (threads < 1) threads = 1;
         run_threads(&p, threads < max_threads ? threads : max_threads);
     }
+    std::free(estimated);
     free_doubles(p.stores[1]);
     free_doubles(p.stores[0]);
     std::free(p.lr);
@@ -256,3 +262,5 @@ UpscaleStatus upscale_image(const unsigned char* lr, int w, int h, double* hr, i
     return upscale_rows(w, h, LrRowSource{read_image_row, &image},
                         HrRowSink{write_image_row, &image}, threads, rings);
 }
+
+}  // namespace quillmorph

@@ -8,6 +8,8 @@
 
 #include "interp/stages.h"
 
+namespace quillmorph {
+
 // Where the LR rows come from, in order from the top: read_row fills row
 // with the w bytes of the next one and returns 0, or non-zero when it
 // cannot (the run then stops).
@@ -28,7 +30,10 @@ enum UpscaleStatus {
     upscale_ok = 0,
     upscale_read_failed,
     upscale_write_failed,
-    upscale_no_memory,  // nothing was read or written
+    // Nothing was read or written:
+    upscale_no_memory,
+    upscale_bad_size,   // a side below min_image_side
+    upscale_too_large,  // a size image_size_supported refuses
 };
 
 // Rows of the grid ring and slot rows of each block store (interp/stages.h
@@ -39,18 +44,20 @@ struct RingSizes {
 };
 constexpr RingSizes default_rings = {default_grid_rows, default_store_rows};
 
-// Upsamples and refines a w x h LR image that image_size_supported
-// (interp/grid.h) accepts, on the given number of threads (at least 1),
-// with rings of the given sizes; the rows written are the same bits for
-// any of them.  Each callback is made by one thread at a time.  All memory
-// is allocated before the first row is read.
+// Upsamples and refines a w x h LR image on the given number of threads
+// (at least 1; the calling thread is one of them), with rings of the given
+// sizes; the rows written are the same bits for any of them.  Every
+// callback is made on the calling thread, rows in order.  Sizes are checked
+// (interp/grid.h) and all memory is allocated before the first row is read;
+// a thread that cannot be started is done without.
 UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
                            RingSizes rings);
 
 // The same on every processor the process may run on, with the default rings.
 UpscaleStatus upscale_stream(int w, int h, LrRowSource source, HrRowSink sink);
 
-// The same from a whole w x h image in memory into a whole 2w x 2h grid.
+// The same from a whole w x h image in memory (rows w bytes apart) into a
+// whole 2w x 2h grid (rows 2w doubles apart).
 UpscaleStatus upscale_image(const unsigned char* lr, int w, int h, double* hr, int threads,
                             RingSizes rings);
 
@@ -60,5 +67,7 @@ int available_threads();
 
 // The bytes a run allocates for a w x h image with the given rings.
 std::size_t upscale_bytes(int w, int h, RingSizes rings);
+
+}  // namespace quillmorph
 
 #endif

@@ -39,6 +39,8 @@
 
 #include "linalg/elimination.h"
 
+namespace quillmorph {
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wignored-attributes"
 
@@ -421,5 +423,7 @@ QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime,
 }  // namespace banded
 
 #pragma GCC diagnostic pop
+
+}  // namespace quillmorph
 
 #endif

@@ -29,6 +29,8 @@
 
 #include "linalg/solve_lanes.h"
 
+namespace quillmorph {
+
 // The helpers return vectors by value; they are always inlined, so no
 // vector ever crosses a call and the ABI warning does not apply (GCC gives
 // it at the end of the file that includes them, so it stays off there).
@@ -322,5 +324,7 @@ QUILLMORPH_INLINE void eliminate(std::size_t n_runtime, V* b, V* a) {
 }  // namespace elimination
 
 #pragma GCC diagnostic pop
+
+}  // namespace quillmorph
 
 #endif

@@ -11,6 +11,8 @@
 #include "linalg/elimination.h"
 #include "linalg/vector_dispatch.h"
 
+namespace quillmorph {
+
 namespace {
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
@@ -58,3 +60,5 @@ void solve_linear_system(int n, double* b, double* a) {
     }
     solve_banded_any(size, bandwidth_of(a, size), b, a, ~0u);
 }
+
+}  // namespace quillmorph

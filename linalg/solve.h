@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+namespace quillmorph {
+
 // Solves A x = b in place by Gauss-Jordan elimination with partial pivoting.
 //
 // n        number of unknowns; n <= 0 returns at once and touches nothing.
@@ -50,5 +52,7 @@ void solve_linear_system_reference(int n, double* b, double* a);
 // gives, and so is the last diagonal entry a[n * n - 1] whatever the mask;
 // the unfinished rows hold intermediate values.
 void solve_banded_system(int n, int bandwidth, double* b, double* a, std::uint32_t finished_rows);
+
+}  // namespace quillmorph
 
 #endif

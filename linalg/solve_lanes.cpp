@@ -13,6 +13,8 @@
 #include "linalg/solve.h"
 #include "linalg/vector_dispatch.h"
 
+namespace quillmorph {
+
 namespace {
 
 QUILLMORPH_CLONES("avx512f", "avx2", "default")
@@ -56,3 +58,5 @@ std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vect
     const std::size_t band = static_cast<std::size_t>(bandwidth);
     return solve_banded_any(size, band < size ? band : size - 1, b, a, finished_rows);
 }
+
+}  // namespace quillmorph

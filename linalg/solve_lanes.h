@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+namespace quillmorph {
+
 constexpr int solve_lanes = 8;
 
 // Element i of the eight systems: lane l belongs to system l.  Aligned to
@@ -52,5 +54,7 @@ std::uint32_t solve_banded_lanes(int n, int bandwidth, lane_vector* b, lane_vect
 // values.  Meant for small dense systems (up to 32 unknowns are solved side
 // by side, larger ones lane by lane); a holds n x n vectors.
 void solve_dense_lanes(int n, lane_vector* b, lane_vector* a);
+
+}  // namespace quillmorph
 
 #endif

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace quillmorph {
+
 // Status codes of read_pgm_header.
 constexpr int pgm_ok = 0;
 constexpr int pgm_malformed = -1;
@@ -31,19 +33,9 @@ int skip_comment_lines(char* line, std::FILE* stream);
 constexpr int pgm_write_ok = 0;
 constexpr int pgm_write_failed = -3;
 
-// Writes the width x height grid (row stride width) as an 8-bit binary PGM:
-// each value + 0.5, truncated, clamped to 0..255, NaN as 0.  The file appears
-// whole under path or not at all; an existing file is replaced only on success.
-int write_pgm_image(const double* grid, const char* path, int width, int height);
-
 // Writes the header of a width x height image to an open stream.
 int write_pgm_header(std::FILE* stream, int width, int height);
 
-// Converts count grid values to bytes and writes them to an open stream,
-// through a small buffer of its own: no allocation.
-int write_pgm_values(std::FILE* stream, const double* values, std::size_t count);
-
-// Converts one grid value to its output byte.
-unsigned char pgm_pixel_from_value(double value);
+}  // namespace quillmorph
 
 #endif

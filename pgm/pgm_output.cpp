@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "pgm/pgm.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -151,7 +153,7 @@ int prepare_pgm_output(const char* path, int width, int height, PgmOutput* outpu
     return pgm_write_ok;
 }
 
-int write_pgm_row(PgmOutput* output, const double* row) {
+int write_pgm_row(PgmOutput* output, const unsigned char* row) {
     if (output->rows_written == output->height) return pgm_write_failed;
     if (output->rows_written == 0) {
         if (output->mode == pgm_output_stdout) output->file = stdout;
@@ -160,9 +162,8 @@ int write_pgm_row(PgmOutput* output, const double* row) {
             write_pgm_header(output->file, output->width, output->height) != pgm_write_ok)
             return pgm_write_failed;
     }
-    if (write_pgm_values(output->file, row, static_cast<std::size_t>(output->width)) !=
-        pgm_write_ok)
-        return pgm_write_failed;
+    const std::size_t bytes = static_cast<std::size_t>(output->width);
+    if (std::fwrite(row, 1, bytes, output->file) != bytes) return pgm_write_failed;
     ++output->rows_written;
     return pgm_write_ok;
 }
@@ -179,3 +180,5 @@ void abandon_pgm_output(PgmOutput* output) {
     close_output(output);
     if (!output->temp_name.empty()) platform_remove_temp_file(output->temp_name.c_str());
 }
+
+}  // namespace quillmorph

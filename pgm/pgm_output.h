@@ -24,6 +24,8 @@
 #include <cstdio>
 #include <string>
 
+namespace quillmorph {
+
 enum PgmOutputMode {
     pgm_output_stdout,
     pgm_output_direct,
@@ -51,9 +53,9 @@ bool pgm_output_is_stdout(const char* path);
 // pgm_write_failed with nothing left open or created.
 int prepare_pgm_output(const char* path, int width, int height, PgmOutput* output);
 
-// Writes the next row of width values, after the header when it is the
+// Writes the next row of width pixels, after the header when it is the
 // first; a direct or in-place output is opened (and truncated) only then.
-int write_pgm_row(PgmOutput* output, const double* row);
+int write_pgm_row(PgmOutput* output, const unsigned char* row);
 
 // After the last row: puts the file in place.  Fails when a row is missing
 // or the data could not be stored; then an existing output is unchanged
@@ -64,5 +66,13 @@ int finish_pgm_output(PgmOutput* output);
 
 // Gives up a prepared output, written or not, as finish does on failure.
 void abandon_pgm_output(PgmOutput* output);
+
+// Writes the width x height grid (row stride width) as an 8-bit binary PGM,
+// each value converted as interp/pixels.h says, through a prepared output:
+// the file appears whole under path or not at all, and an existing file is
+// replaced only on success.
+int write_pgm_image(const double* grid, const char* path, int width, int height);
+
+}  // namespace quillmorph
 
 #endif

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace quillmorph {
+
 namespace {
 
 // Reads one header line into line.  A line longer than the buffer is cut at
@@ -106,3 +108,5 @@ int read_pgm_header(std::FILE* stream, int* width, int* height, int* maxval, int
     *kind = magic_kind;
     return pgm_ok;
 }
+
+}  // namespace quillmorph

@@ -24,6 +24,8 @@
 #include "test_images.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
@@ -312,3 +314,5 @@ TEST(BadOutput, FullDiskLeavesNoPartialOutput) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

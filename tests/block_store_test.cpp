@@ -11,6 +11,8 @@
 #include "interp/lattice.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -261,3 +263,5 @@ TEST(FuseBlocks, OneReplacedBlockMovesItsNineCellsAnEighthOfTheWay) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

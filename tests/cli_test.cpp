@@ -6,6 +6,8 @@
 
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
@@ -183,3 +185,5 @@ TEST(Cli, NewOutputGetsThePermissionsOfAPlainCreate) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -20,6 +20,8 @@
 #include "test_geometry.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const double not_a_number = std::numeric_limits<double>::quiet_NaN();
@@ -82,9 +84,11 @@ Grid make_grid(int rows, int cols, double fill) {
     return {rows, cols, std::vector<double>(static_cast<std::size_t>(rows * cols), fill)};
 }
 
-double& cell(Grid& grid, int r, int c) { return grid.cells[::cell(r, c, grid.cols)]; }
+double& cell(Grid& grid, int r, int c) { return grid.cells[quillmorph::cell(r, c, grid.cols)]; }
 
-double value_at(const Grid& grid, int r, int c) { return grid.cells[::cell(r, c, grid.cols)]; }
+double value_at(const Grid& grid, int r, int c) {
+    return grid.cells[quillmorph::cell(r, c, grid.cols)];
+}
 
 const double* window_of(const Grid& grid, int r, int c) {
     return grid.cells.data() + (r - window_radius) * grid.cols + (c - window_radius);
@@ -626,3 +630,5 @@ TEST(EstimateBatch, GivesEachTargetWhatItsOwnCallGives) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -13,6 +13,8 @@
 
 #include "test_geometry.h"
 
+namespace quillmorph {
+
 // Found by argument-dependent lookup from inside GoogleTest, so it sits in
 // Offset's namespace; static keeps it out of the other test files.
 static std::ostream& operator<<(std::ostream& out, Offset o) {
@@ -141,3 +143,5 @@ TEST(Lattices, FusionElementsPointBackAtTheFusedCell) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -16,6 +16,8 @@
 #include "test_images.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
@@ -387,3 +389,5 @@ TEST(OutputFiles, ReplacedFileKeepsOwnerGroupAndMode) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -6,8 +6,12 @@
 #include <limits>
 #include <string>
 
+#include "interp/pixels.h"
 #include "pgm/pgm.h"
+#include "pgm/pgm_output.h"
 #include "test_support.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -101,7 +105,7 @@ TEST(ReadPgmHeader, EveryTruncationBeforeTheMaxvalFails) {
     }
 }
 
-TEST(PgmPixelFromValue, RoundsHalfUpAndClamps) {
+TEST(PixelFromValue, RoundsHalfUpAndClamps) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const struct {
@@ -111,7 +115,7 @@ TEST(PgmPixelFromValue, RoundsHalfUpAndClamps) {
                  {-0.5, 0},    {255.0, 255},  {255.49, 255}, {127.5, 128}, {nan, 0}, {inf, 255},
                  {-inf, 0},    {1e300, 255},  {3e9, 255},    {-3e9, 0}};
     for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
-        EXPECT_EQ(pgm_pixel_from_value(cases[i].value), cases[i].byte) << "case " << i;
+        EXPECT_EQ(pixel_from_value(cases[i].value), cases[i].byte) << "case " << i;
 }
 
 TEST(WritePgmImage, WritesHeaderAndPixels) {
@@ -133,3 +137,5 @@ TEST(WritePgmImage, FailureLeavesExistingFileAndNoTemporaries) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -9,8 +9,12 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+#include "platform/processors.h"
 #include "test_support.h"
+
+namespace quillmorph {
 
 namespace {
 
@@ -180,3 +184,5 @@ TEST(PlatformFiles, ResolveLinksFollowsChainsToTheirEnd) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -16,6 +16,8 @@
 #include "test_images.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 std::vector<unsigned char> output_bytes(const std::vector<double>& grid) {
@@ -168,3 +170,5 @@ TEST(CoefficientLimit, BringsAnEightBitRampCloserToItsPlane) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

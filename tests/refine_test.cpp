@@ -11,6 +11,8 @@
 #include "test_images.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 std::size_t lr_count(int w, int h) { return to_size(w) * to_size(h); }
@@ -91,3 +93,5 @@ TEST(RefineImage, SameBitsForAnyNumberOfThreads) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

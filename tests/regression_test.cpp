@@ -20,6 +20,8 @@
 #include "test_images.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
@@ -96,3 +98,5 @@ TEST(PinnedOutput, SameInputSameBytes) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

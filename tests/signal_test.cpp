@@ -25,6 +25,8 @@
 
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
@@ -254,3 +256,5 @@ TEST(Signals, FileSizeLimitIsAWriteError) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

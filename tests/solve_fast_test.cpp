@@ -23,6 +23,8 @@
 #include "linalg/solve_lanes.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 double uniform(std::mt19937_64& gen, double lo, double hi) {
@@ -518,3 +520,5 @@ TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -18,6 +18,8 @@
 #include <random>
 #include <vector>
 
+namespace quillmorph {
+
 namespace {
 
 using Solver = void (*)(int n, double* b, double* a);
@@ -222,3 +224,5 @@ TEST_P(SolveLinearSystem, RandomRegularSystemsHaveSmallResiduals) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -11,6 +11,8 @@
 
 #include "interp/pass_area.h"
 
+namespace quillmorph {
+
 namespace {
 
 TEST(StageRules, ClaimingWaitsForTheFusionOfTheSlotRowsLastUser) {
@@ -220,7 +222,7 @@ struct Simulation {
                 std::vector<char> peek_flags = flags;
                 peek.pass[0].estimated = peek_flags.data();
                 peek.pass[1].estimated = peek_flags.data() + store_rows;
-                if (next_job(&peek).kind != job_wait) can_act.push_back(t);
+                if (next_job(&peek, t == 0).kind != job_wait) can_act.push_back(t);
             }
             if (running == 0) break;
             if (can_act.empty()) return false;
@@ -234,7 +236,7 @@ struct Simulation {
                 held[t].kind = job_wait;
                 continue;
             }
-            const Job job = next_job(&progress);
+            const Job job = next_job(&progress, t == 0);
             if (job.kind == job_done) {
                 gone[t] = 1;
                 continue;
@@ -280,3 +282,5 @@ TEST(StageOrder, SmallerRingsStall) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -10,6 +10,8 @@
 #include "test_images.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 const std::string exe = QUILLMORPH_EXE;
@@ -130,3 +132,5 @@ TEST(Streaming, VeryWideImagesWork) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+namespace quillmorph {
+
 // The 36 known cells an estimator reads, as offsets from its target: LR
 // samples at odd offsets up to 5 on the diagonal lattice, cells at
 // city-block distance 1, 3 or 5 on the axial one.
@@ -20,5 +22,7 @@ inline bool in_axial_window(int dr, int dc) {
 
 // The inner 3 x 3 elements of a 5 x 5 block, the ones a fusion reads.
 constexpr int inner_block_elements[9] = {6, 7, 8, 11, 12, 13, 16, 17, 18};
+
+}  // namespace quillmorph
 
 #endif

@@ -8,6 +8,8 @@
 #include "interp/upsample.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 std::vector<unsigned char> textured_pixels(int w, int h) {
     std::vector<unsigned char> pixels;
     std::uint32_t state = 12345;
@@ -86,3 +88,5 @@ std::vector<double> upscaled(int w, int h, const std::vector<unsigned char>& lr,
     EXPECT_EQ(status, upscale_ok) << w << " x " << h;
     return grid;
 }
+
+}  // namespace quillmorph

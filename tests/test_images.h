@@ -8,6 +8,8 @@
 
 #include "interp/upscale.h"
 
+namespace quillmorph {
+
 // Sinusoids, a slanted step and a little noise from a fixed linear
 // congruential generator, the same on every platform: every estimator
 // branch gets exercised, and the pinned outputs are made from it.
@@ -35,5 +37,7 @@ std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr
 // given rings (the defaults: as many threads as the process may use).
 std::vector<double> upscaled(int w, int h, const std::vector<unsigned char>& lr, int threads = 0,
                              RingSizes rings = default_rings);
+
+}  // namespace quillmorph
 
 #endif

@@ -27,6 +27,8 @@
 #include <sstream>
 #include <system_error>
 
+namespace quillmorph {
+
 #if defined(_WIN32)
 std::string make_scratch_dir() {
     static unsigned serial = 0;
@@ -364,3 +366,5 @@ std::string replace_all(std::string text, const std::string& from, const std::st
         text.replace(at, from.size(), to);
     return text;
 }
+
+}  // namespace quillmorph

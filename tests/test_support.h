@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace quillmorph {
+
 // Images and matrices are indexed with int rows and columns, as the engine
 // takes them; containers want a size_t.  Sizes in the tests are small and
 // never negative, so the conversion is exact.
@@ -52,5 +54,7 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 
 // 64-bit FNV-1a of a byte string, for pinning outputs.
 unsigned long long fnv1a(const std::string& bytes);
+
+}  // namespace quillmorph
 
 #endif

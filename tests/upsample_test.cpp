@@ -9,6 +9,8 @@
 #include "interp/upsample.h"
 #include "test_support.h"
 
+namespace quillmorph {
+
 namespace {
 
 std::vector<double> upsample(int w, int h, const std::vector<unsigned char>& lr,
@@ -121,3 +123,5 @@ TEST(UpsampleRow, FromARingOfLrRowsAsFromTheWholeImage) {
 }
 
 }  // namespace
+
+}  // namespace quillmorph

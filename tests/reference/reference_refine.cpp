@@ -8,6 +8,8 @@
 
 #include "linalg/solve.h"
 
+namespace quillmorph {
+
 namespace reference {
 
 namespace {
@@ -214,3 +216,5 @@ unsigned char output_byte(double value) {
 }
 
 }  // namespace reference
+
+}  // namespace quillmorph

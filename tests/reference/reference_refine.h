@@ -9,6 +9,8 @@
 #ifndef QUILLMORPH_TESTS_REFERENCE_REFERENCE_REFINE_H
 #define QUILLMORPH_TESTS_REFERENCE_REFERENCE_REFINE_H
 
+namespace quillmorph {
+
 namespace reference {
 
 enum class Lattice { diagonal, axial };
@@ -34,5 +36,7 @@ void refine(double* grid, int w, int h, Rules rules = Rules{});
 unsigned char output_byte(double value);
 
 }  // namespace reference
+
+}  // namespace quillmorph
 
 #endif

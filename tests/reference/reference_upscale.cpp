@@ -8,6 +8,8 @@
 #include "pgm/pgm.h"
 #include "reference/reference_refine.h"
 
+using namespace quillmorph;
+
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: reference_upscale in.pgm out.pgm\n");

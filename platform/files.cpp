@@ -1,16 +1,12 @@
-// The operating-system calls.  Three families, chosen by what the build
+// Files, paths and signals.  Three families, chosen by what the build
 // detected: POSIX (Linux, macOS, the BSDs), Windows (MinGW-w64), and a
-// standard C++17 fallback for anything else.  Linux-only refinements
-// (affinity, cgroup quota, huge pages) sit inside the POSIX family behind
-// their own feature macros.
-#include "platform/platform.h"
+// standard C++17 fallback for anything else.
+#include "platform/files.h"
 
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -39,12 +35,8 @@
 #if defined(QUILLMORPH_HAVE_SIGACTION)
 #include <signal.h>
 #endif
-#if defined(QUILLMORPH_HAVE_SCHED_GETAFFINITY)
-#include <sched.h>
-#endif
-#if defined(QUILLMORPH_HAVE_MADV_HUGEPAGE)
-#include <sys/mman.h>
-#endif
+
+namespace quillmorph {
 
 namespace {
 
@@ -62,122 +54,6 @@ std::string unique_suffix(unsigned long long process, int attempt) {
     return "." + std::to_string(mix % 1000000000ULL);
 }
 #endif
-
-#if defined(__linux__)
-// The first line of a small system file, or "" when it cannot be read.
-std::string first_line(const char* path) {
-    std::FILE* file = std::fopen(path, "r");
-    if (!file) return "";
-    char line[128] = {};
-    const bool ok = std::fgets(line, sizeof line, file) != nullptr;
-    std::fclose(file);
-    return ok ? std::string(line) : std::string();
-}
-
-long long number_in(const char* path) {
-    const std::string text = first_line(path);
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    return end == text.c_str() ? 0 : value;
-}
-
-// The processors the cgroup CPU quota allows, or 0 for no quota.  Inside a
-// container the process sees its own cgroup at the root of the hierarchy.
-int cgroup_cpu_limit() {
-    const std::string v2 = first_line("/sys/fs/cgroup/cpu.max");
-    if (!v2.empty()) return cpus_from_cgroup_v2(v2.c_str());
-    return cpus_from_cgroup_v1(number_in("/sys/fs/cgroup/cpu/cpu.cfs_quota_us"),
-                               number_in("/sys/fs/cgroup/cpu/cpu.cfs_period_us"));
-}
-#endif
-
-int processors_allowed() {
-#if defined(QUILLMORPH_HAVE_SCHED_GETAFFINITY)
-    cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
-    return CPU_COUNT(&cpus);
-#else
-    return static_cast<int>(std::thread::hardware_concurrency());
-#endif
-}
-
-}  // namespace
-
-int cpus_from_cgroup_v1(long long quota_us, long long period_us) {
-    if (quota_us <= 0 || period_us <= 0) return 0;
-    const long long cpus = quota_us / period_us + (quota_us % period_us != 0 ? 1 : 0);
-    return cpus < INT_MAX ? static_cast<int>(cpus) : INT_MAX;
-}
-
-int cpus_from_cgroup_v2(const char* cpu_max) {
-    // "$MAX $PERIOD", where $MAX is "max" when there is no limit.
-    char* end = nullptr;
-    const long long quota = std::strtoll(cpu_max, &end, 10);
-    if (end == cpu_max || *end != ' ') return 0;
-    const char* period_text = end + 1;
-    const long long period = std::strtoll(period_text, &end, 10);
-    if (end == period_text) return 0;
-    return cpus_from_cgroup_v1(quota, period);
-}
-
-int platform_processor_count() {
-    int count = processors_allowed();
-#if defined(__linux__)
-    const int limit = cgroup_cpu_limit();
-    if (limit > 0 && limit < count) count = limit;
-#endif
-    return count < 1 ? 1 : count;
-}
-
-double platform_processor_seconds() {
-#if defined(_WIN32)
-    // clock() is wall time there; the process's user and kernel times come
-    // in units of 100 ns.
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0.0;
-    const auto ticks = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    constexpr double seconds_per_tick = 1e-7;
-    return static_cast<double>(ticks(kernel) + ticks(user)) * seconds_per_tick;
-#else
-    return static_cast<double>(std::clock()) / static_cast<double>(CLOCKS_PER_SEC);
-#endif
-}
-
-void* platform_aligned_alloc(std::size_t alignment, std::size_t bytes) {
-    if (bytes == 0) bytes = 1;
-#if defined(_WIN32)
-    return _aligned_malloc(bytes, alignment);
-#elif defined(QUILLMORPH_HAVE_POSIX_MEMALIGN)
-    void* memory = nullptr;
-    return posix_memalign(&memory, alignment, bytes) == 0 ? memory : nullptr;
-#else
-    // std::aligned_alloc wants a size that is a multiple of the alignment.
-    const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
-    if (rounded < bytes) return nullptr;
-    return std::aligned_alloc(alignment, rounded);
-#endif
-}
-
-void platform_aligned_free(void* memory) {
-#if defined(_WIN32)
-    _aligned_free(memory);
-#else
-    std::free(memory);
-#endif
-}
-
-void platform_advise_huge_pages(void* memory, std::size_t bytes) {
-#if defined(QUILLMORPH_HAVE_MADV_HUGEPAGE)
-    madvise(memory, bytes, MADV_HUGEPAGE);  // a hint; failure is harmless
-#else
-    (void)memory;
-    (void)bytes;
-#endif
-}
-
-namespace {
 
 #if defined(QUILLMORPH_HAVE_READLINK)
 // What a symbolic link holds, or "" when it cannot be read.  The size lstat
@@ -541,3 +417,5 @@ void platform_remove_temp_file(const char* name) {
     forget_temp_file();
     unblock_cleanup_signals(block);
 }
+
+}  // namespace quillmorph

@@ -1,0 +1,174 @@
+/*
+ * quillmorph.h: the Quillmorph library, version 1.
+ *
+ * Quillmorph doubles the resolution of 8-bit grayscale images.  A W x H
+ * image becomes one of 2W x 2H: the original pixels stay at the even
+ * positions (row 2y, column 2x), and every other pixel is estimated, first
+ * by a fixed 4-tap filter, then by two adaptive least-squares passes that
+ * follow edges instead of blurring them.  The result is defined to the bit:
+ * every call, on every platform, processor and thread count, writes the same
+ * bytes as the command-line tool writes after its PGM header.
+ *
+ * Two calls do the work:
+ *
+ *   qm_upscale       a whole image in memory into a whole image in memory;
+ *   qm_upscale_rows  a stream of rows in, a stream of rows out, in memory
+ *                    bounded by the width (about 3.2 KB per LR column),
+ *                    whatever the height.
+ *
+ * Both take optional settings (threads, a progress hook) in a qm_options.
+ *
+ * Errors.  Every call that can fail returns an int: QM_OK (0) or one of the
+ * negative QM_ERROR_ codes below; qm_status_string gives a sentence for it.
+ * Arguments are checked before anything is allocated, and a failed call
+ * leaks nothing.  The library never prints, never installs signal handlers,
+ * never exits or aborts, and keeps no global state.
+ *
+ * Threads.  Calls are safe from several threads at once, each with its own
+ * images (a qm_options may be shared while no thread changes it), and give
+ * the same bytes as one call alone.  A call works on the given number of
+ * threads, the calling thread among them; with 1 it starts none.  The row
+ * callbacks and the progress hook are always called on the calling thread,
+ * in order.
+ *
+ * Example:
+ *
+ *     unsigned char* hr = malloc((size_t)4 * width * height);
+ *     int status = qm_upscale(lr, width, height, width, hr, 2 * width, NULL);
+ *     if (status != QM_OK) fprintf(stderr, "%s\n", qm_status_string(status));
+ *
+ * This header is valid C99 and C++.
+ */
+#ifndef QUILLMORPH_H
+#define QUILLMORPH_H
+
+#include <stddef.h>
+
+/* The version of this header; qm_version_number() gives the library's. */
+#define QUILLMORPH_VERSION_MAJOR 1
+#define QUILLMORPH_VERSION_MINOR 0
+#define QUILLMORPH_VERSION_PATCH 0
+#define QUILLMORPH_VERSION_NUMBER \
+    (QUILLMORPH_VERSION_MAJOR * 10000 + QUILLMORPH_VERSION_MINOR * 100 + QUILLMORPH_VERSION_PATCH)
+
+/* QM_API marks the library's functions.  Define QUILLMORPH_STATIC when
+ * linking the static library on Windows (CMake's Quillmorph::quillmorph_static
+ * and `pkg-config --static` do it for you). */
+#if defined(_WIN32) || defined(__CYGWIN__)
+#if defined(QUILLMORPH_BUILDING_SHARED)
+#define QM_API __declspec(dllexport)
+#elif defined(QUILLMORPH_STATIC)
+#define QM_API
+#else
+#define QM_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define QM_API __attribute__((visibility("default")))
+#else
+#define QM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Versions ---------------------------------------------------------- */
+
+/* QUILLMORPH_VERSION_NUMBER of the library actually loaded. */
+QM_API int qm_version_number(void);
+/* "major.minor.patch" of the library actually loaded. */
+QM_API const char* qm_version_string(void);
+
+/* ---- Status codes ------------------------------------------------------ */
+
+#define QM_OK 0
+/* A null pointer, a stride shorter than its row, overlapping input and
+ * output, or an option value out of range. */
+#define QM_ERROR_ARGUMENT (-1)
+/* A side of the image below 3 pixels. */
+#define QM_ERROR_SIZE (-2)
+/* A size the library cannot address (twice a side past INT_MAX, or a buffer
+ * past the address space). */
+#define QM_ERROR_TOO_LARGE (-3)
+/* Memory could not be allocated; nothing was read or written. */
+#define QM_ERROR_NO_MEMORY (-4)
+/* The read_row callback returned non-zero. */
+#define QM_ERROR_READ (-5)
+/* The write_row callback returned non-zero. */
+#define QM_ERROR_WRITE (-6)
+/* The progress hook asked to stop. */
+#define QM_ERROR_CANCELLED (-7)
+
+/* A static English sentence for any status, never NULL; an unknown code
+ * says so.  The text is the same for every call and never freed. */
+QM_API const char* qm_status_string(int status);
+
+/* ---- Options ----------------------------------------------------------- */
+
+/* Settings for a call, opaque so that new ones can be added.  NULL in place
+ * of a qm_options means the defaults. */
+typedef struct qm_options qm_options;
+
+/* New options holding the defaults, or NULL when out of memory. */
+QM_API qm_options* qm_options_new(void);
+/* Releases options; NULL does nothing. */
+QM_API void qm_options_free(qm_options* options);
+
+/* Threads a call works on: 0 (the default) for every processor the process
+ * may use (its affinity mask and CPU quota), 1 for the calling thread
+ * alone, n for at most n.  QM_ERROR_ARGUMENT when negative or options is
+ * NULL.  Threads that cannot be started are done without. */
+QM_API int qm_options_set_threads(qm_options* options, int threads);
+
+/* Progress of a call.  progress(user, rows_done, rows_total) is called on
+ * the calling thread with the HR rows handed out so far and in all: in
+ * order, at least every few dozen rows and once at the end.  A non-zero
+ * return stops the call within a few rows, and it returns
+ * QM_ERROR_CANCELLED.  A NULL progress removes the hook.  QM_ERROR_ARGUMENT
+ * when options is NULL. */
+typedef int (*qm_progress_fn)(void* user, int rows_done, int rows_total);
+QM_API int qm_options_set_progress(qm_options* options, qm_progress_fn progress, void* user);
+
+/* ---- Upscaling --------------------------------------------------------- */
+
+/* Upscales the width x height image lr into the 2*width x 2*height image
+ * hr.  Strides are in bytes from one row to the next, at least the row
+ * length (width for lr, 2*width for hr).  Row y of lr is read from
+ * lr + y * lr_stride; row y of hr is written at hr + y * hr_stride, 2*width
+ * bytes, and the bytes between rows are not touched.  lr is never written,
+ * and must not overlap hr.
+ *
+ * Returns QM_OK; QM_ERROR_ARGUMENT (null pointers, short strides, overlap,
+ * bad options), QM_ERROR_SIZE (a side below 3), QM_ERROR_TOO_LARGE, or
+ * QM_ERROR_NO_MEMORY with nothing written; or QM_ERROR_CANCELLED with hr
+ * written only in part. */
+QM_API int qm_upscale(const unsigned char* lr, int width, int height, ptrdiff_t lr_stride,
+                      unsigned char* hr, ptrdiff_t hr_stride, const qm_options* options);
+
+/* Reads the next LR row, width bytes, into row; returns 0, or non-zero to
+ * stop the call with QM_ERROR_READ. */
+typedef int (*qm_read_row_fn)(void* user, unsigned char* row);
+/* Takes the next HR row, 2*width bytes, valid only during the call; returns
+ * 0, or non-zero to stop the call with QM_ERROR_WRITE. */
+typedef int (*qm_write_row_fn)(void* user, const unsigned char* row);
+
+/* Upscales a width x height image that arrives a row at a time: read_row is
+ * called height times for the LR rows from the top, write_row 2*height
+ * times for the HR rows from the top, each with user, on the calling thread
+ * and in order.  An LR row is read only when the work reaches it, and an HR
+ * row handed on as soon as it is final, so the first rows leave long before
+ * the last arrive, and memory depends on the width alone.  All memory is
+ * allocated before the first row is read.
+ *
+ * Returns QM_OK; QM_ERROR_ARGUMENT, QM_ERROR_SIZE, QM_ERROR_TOO_LARGE or
+ * QM_ERROR_NO_MEMORY before any callback is made; or QM_ERROR_READ,
+ * QM_ERROR_WRITE or QM_ERROR_CANCELLED when a callback stopped the call
+ * (no callback is made after that). */
+QM_API int qm_upscale_rows(int width, int height, qm_read_row_fn read_row,
+                           qm_write_row_fn write_row, void* user, const qm_options* options);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUILLMORPH_H */
