@@ -21,9 +21,10 @@ if(QUILLMORPH_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLMORPH_WINE})
 endif()
 
-# The C++ runtime, libgcc and winpthread linked in: the programs then run
-# without any DLL beside them.
+# The C++ runtime, libgcc and winpthread linked in: the programs and the
+# library's DLL then run without any other DLL beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
 set(CMAKE_FIND_ROOT_PATH ${QUILLMORPH_TARGET_ROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -12,6 +12,7 @@
 #include "interp/stages.h"
 #include "interp/upscale.h"
 #include "interp/upsample.h"
+#include "quillmorph.h"
 #include "reference/reference_refine.h"
 #include "test_images.h"
 #include "test_support.h"
@@ -28,7 +29,7 @@ std::vector<unsigned char> output_bytes(const std::vector<double>& grid) {
 
 // Sizes 3 to 80 on each side, every kind of content, 1, 2, 3 or 7 threads,
 // and the smallest rings as well as the usual ones: the engine makes
-// exactly the straightforward refinement's grid.
+// exactly the straightforward refinement's grid, and the C API its bytes.
 // QUILLMORPH_RANDOM_IMAGES sets how many images, where they are slow to run.
 int random_image_count() {
     const char* count = std::getenv("QUILLMORPH_RANDOM_IMAGES");
@@ -54,6 +55,13 @@ TEST(RefineImage, MatchesTheStraightforwardRefinement) {
             << "trial " << trial << ": " << content_names[content] << ", " << w << " x " << h
             << ", " << threads << " threads, rings of " << rings.grid_rows << " and "
             << rings.store_rows << " rows";
+
+        qm_options* options = qm_options_new();
+        qm_options_set_threads(options, threads);
+        std::vector<unsigned char> api(engine.size());
+        EXPECT_EQ(qm_upscale(lr.data(), w, h, w, api.data(), 2 * w, options), QM_OK);
+        qm_options_free(options);
+        ASSERT_EQ(api, output_bytes(straightforward)) << "trial " << trial << " through the API";
     }
 }
 
