@@ -9,12 +9,15 @@
  * every call, on every platform, processor and thread count, writes the same
  * bytes as the command-line tool writes after its PGM header.
  *
- * Two calls do the work:
+ * Three calls do the work:
  *
- *   qm_upscale       a whole image in memory into a whole image in memory;
- *   qm_upscale_rows  a stream of rows in, a stream of rows out, in memory
- *                    bounded by the width (about 3.2 KB per LR column),
- *                    whatever the height.
+ *   qm_upscale         a whole image in memory into a whole image in memory;
+ *   qm_upscale_rows    a stream of rows in, a stream of rows out, in memory
+ *                      bounded by the width (about 3.2 KB per LR column),
+ *                      whatever the height;
+ *   qm_upscale_region  any rectangle of the output, exactly as the whole
+ *                      image has it, from the part of the input around it:
+ *                      for tiles, and for images too large for one machine.
  *
  * Both take optional settings (threads, a progress hook) in a qm_options.
  *
@@ -166,6 +169,40 @@ typedef int (*qm_write_row_fn)(void* user, const unsigned char* row);
  * (no callback is made after that). */
 QM_API int qm_upscale_rows(int width, int height, qm_read_row_fn read_row,
                            qm_write_row_fn write_row, void* user, const qm_options* options);
+
+/* ---- Regions ----------------------------------------------------------- */
+
+/* The dependency radius, in LR pixels.  HR pixel (row R, column C) lies on
+ * LR pixel (R / 2, C / 2), rounded down; its value depends only on the LR
+ * pixels at most QM_HALO rows and columns from that one.  So a rectangle of
+ * the output can be computed exactly from the LR rectangle under it widened
+ * by QM_HALO on every side, clipped to the image: its window. */
+#define QM_HALO 7
+
+/* Writes the region_width x region_height rectangle at (region_x,
+ * region_y) of the 2*image_width x 2*image_height output, any position and
+ * size within it, exactly as qm_upscale would write it for the whole
+ * image.  window holds the LR pixels of the window_width x window_height
+ * rectangle at (window_x, window_y) of the image_width x image_height LR
+ * image, rows window_stride bytes apart; it must hold every LR pixel the
+ * region depends on: columns region_x / 2 - QM_HALO to
+ * (region_x + region_width - 1) / 2 + QM_HALO and rows likewise, clipped to
+ * the image.  More is allowed; only what is needed is read and worked on.
+ * The image's own borders keep their rules: a region at the border of the
+ * image is computed as in the whole image, never with the window's edge
+ * taken for a border.  Row y of the region is written at hr + y * hr_stride,
+ * region_width bytes.
+ *
+ * Returns QM_OK; QM_ERROR_ARGUMENT (null pointers, rectangles that do not
+ * fit the image, a window short of a pixel the region needs, short strides,
+ * overlap, bad options), QM_ERROR_SIZE or QM_ERROR_TOO_LARGE (for the image
+ * size), or QM_ERROR_NO_MEMORY with nothing written; or QM_ERROR_CANCELLED
+ * (the progress hook counts the region's rows) with hr written in part. */
+QM_API int qm_upscale_region(const unsigned char* window, int window_width, int window_height,
+                             ptrdiff_t window_stride, int window_x, int window_y, int image_width,
+                             int image_height, int region_x, int region_y, int region_width,
+                             int region_height, unsigned char* hr, ptrdiff_t hr_stride,
+                             const qm_options* options);
 
 #ifdef __cplusplus
 }

@@ -63,6 +63,20 @@ constexpr int min_grid_rows = 2 * finish_lag + 2 * estimate_lead + 1;
 constexpr int default_grid_rows = 48;
 constexpr int default_store_rows = 16;
 
+// How far an HR cell's value reaches, in cells: it depends on no LR pixel
+// farther than this in rows or columns.  A cell's final value is the axial
+// pass's fusion of the blocks of the axial targets within fusion_reach of
+// it; each of those estimates reads the window_radius around its target, of
+// cells final from the diagonal pass; each of those is the diagonal fusion of
+// the blocks of diagonal targets within fusion_reach; and each diagonal
+// estimate reads LR pixels within window_radius of its target.  The other
+// paths are shorter: the initial upsampling reads LR pixels 3 cells away,
+// and a rejected target's gather reads no farther than its block.
+constexpr int halo_cells = 2 * (fusion_reach + window_radius);
+// The same in LR pixels, from the LR pixel at or before the cell (an odd
+// cell reaches one pixel less on its left side).
+constexpr int halo_lr_pixels = halo_cells / 2;
+
 // Larger rings buy nothing; the bound keeps their byte sizes easy to check.
 constexpr int max_ring_rows = 4096;
 

@@ -1,0 +1,82 @@
+#include "api/run.h"
+
+#include <new>
+
+#include "api/options.h"
+#include "interp/grid.h"
+
+namespace quillmorph {
+
+namespace {
+
+// The progress hook is called after every this many HR rows, and after the
+// last: often enough to stop within a few rows, seldom enough to cost
+// nothing.
+constexpr int rows_per_progress_call = 8;
+
+int api_status(UpscaleStatus status, const Progression& run) {
+    switch (status) {
+        case upscale_ok:
+            return QM_OK;
+        case upscale_read_failed:
+            return QM_ERROR_READ;
+        case upscale_write_failed:
+            return run.cancelled ? QM_ERROR_CANCELLED : QM_ERROR_WRITE;
+        case upscale_no_memory:
+            return QM_ERROR_NO_MEMORY;
+        case upscale_bad_size:
+            return QM_ERROR_SIZE;
+        case upscale_too_large:
+            return QM_ERROR_TOO_LARGE;
+    }
+    return QM_ERROR_NO_MEMORY;
+}
+
+}  // namespace
+
+Progression start_progression(const qm_options* options, int rows_total) {
+    const qm_options& settings = options ? *options : default_options;
+    return Progression{settings.progress, settings.progress_user, 0, rows_total, false};
+}
+
+bool count_row(Progression* run) {
+    ++run->rows_done;
+    if (!run->progress) return true;
+    if (run->rows_done % rows_per_progress_call != 0 && run->rows_done != run->rows_total)
+        return true;
+    run->cancelled = run->progress(run->user, run->rows_done, run->rows_total) != 0;
+    return !run->cancelled;
+}
+
+int size_status(int width, int height) {
+    if (width < min_image_side || height < min_image_side) return QM_ERROR_SIZE;
+    return image_size_supported(width, height) ? QM_OK : QM_ERROR_TOO_LARGE;
+}
+
+bool image_span(int rows, std::size_t row_bytes, std::ptrdiff_t stride, std::uintptr_t* span) {
+    const auto step = static_cast<std::uintptr_t>(stride);
+    const auto before_last = static_cast<std::uintptr_t>(rows - 1);
+    if (before_last > (UINTPTR_MAX - row_bytes) / step) return false;
+    *span = before_last * step + row_bytes;
+    return *span <= static_cast<std::uintptr_t>(PTRDIFF_MAX);
+}
+
+bool overlap(const void* a, std::uintptr_t a_bytes, const void* b, std::uintptr_t b_bytes) {
+    const auto a_first = reinterpret_cast<std::uintptr_t>(a);
+    const auto b_first = reinterpret_cast<std::uintptr_t>(b);
+    return a_first < b_first + b_bytes && b_first < a_first + a_bytes;
+}
+
+// The engine allocates with malloc and starts threads that fail quietly;
+// anything it could still throw is an allocation failure.
+int run_pipeline(int width, int height, LrRowSource source, HrRowSink sink,
+                 const qm_options* options, const Progression& run) {
+    const int threads = options && options->threads != 0 ? options->threads : available_threads();
+    try {
+        return api_status(upscale_rows(width, height, source, sink, threads, default_rings), run);
+    } catch (const std::bad_alloc&) {
+        return QM_ERROR_NO_MEMORY;
+    }
+}
+
+}  // namespace quillmorph
