@@ -9,17 +9,12 @@
 #include <ctime>
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
-#include <windows.h>
+
+#include "platform/windows_headers.h"
 
 #include <cerrno>
 #include <malloc.h>

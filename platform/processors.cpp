@@ -10,15 +10,8 @@
 #include <string>
 #include <thread>
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "platform/windows_headers.h"
+
 #if defined(QUILLMORPH_HAVE_SCHED_GETAFFINITY)
 #include <sched.h>
 #endif

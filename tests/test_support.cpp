@@ -1,14 +1,8 @@
 #include "test_support.h"
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#include "platform/windows_headers.h"
+
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
