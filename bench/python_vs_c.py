@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What the Python package costs over the C library, in time and memory.
 
-    PYTHONPATH=build/python python3 python/bench/bench_python.py build/libquillmorph.so [--side 1024]
+    PYTHONPATH=build/python python3 bench/python_vs_c.py build/libquillmorph.so [--side 1024]
 
 Time: quillmorph.upscale on a side x side uint8 array (into a given out, and
 into a new array) against qm_upscale on the same image through ctypes, from
