@@ -19,8 +19,11 @@ if(QUILLMORPH_TESTS)  # AUTO and ON are both true to CMake
     # Not our code: our warning flags (and -Werror) are not its business.
     target_compile_options(gtest PRIVATE -w)
     target_compile_options(gtest_main PRIVATE -w)
-    add_library(GTest::gtest ALIAS gtest)
-    add_library(GTest::gtest_main ALIAS gtest_main)
+    # GoogleTest 1.12 and newer name their targets so themselves.
+    if(NOT TARGET GTest::gtest)
+      add_library(GTest::gtest ALIAS gtest)
+      add_library(GTest::gtest_main ALIAS gtest_main)
+    endif()
   endif()
   set(missing "GoogleTest is not installed (Debian: apt-get install googletest; or set QUILLMORPH_GTEST_SOURCE to its sources)")
   if(TARGET GTest::gtest)
