@@ -12,25 +12,33 @@ platform, layout and thread count.
     >>> quillmorph.upscale(image).shape
     (960, 1280)
 
-upscale() is the whole interface; Error and Cancelled are its exceptions and
-__version__ is the library's version.
+upscale() does the work on a whole image.  upscale_region() computes any
+rectangle of the output from the part of the input around it (HALO pixels
+wider on every side), exactly as the whole image has it: for tiles, and for
+images too large for one machine (quillmorph.dask runs it on Dask).  Error
+and Cancelled are their exceptions and __version__ is the library's version.
 """
 
 from __future__ import annotations
 
 import operator
 import threading
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, Tuple
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
 
-__all__ = ["Cancelled", "Error", "ProgressCallback", "upscale", "__version__"]
+__all__ = ["HALO", "Cancelled", "Error", "ProgressCallback", "upscale", "upscale_region",
+           "__version__"]
 
 #: The library's version, "major.minor.patch".
 __version__: str = _core.version
+
+#: The dependency radius in LR pixels: output pixel (R, C) depends only on
+#: the input pixels at most HALO rows and columns from (R // 2, C // 2).
+HALO: int = _core.HALO
 
 #: progress(rows_done, rows_total); a true result cancels the call.
 ProgressCallback = Callable[[int, int], Any]
@@ -120,12 +128,130 @@ def upscale(
     return hr
 
 
-def _check_image(lr: numpy.ndarray) -> None:
+def upscale_region(
+    window: ArrayLike,
+    *,
+    window_origin: Tuple[int, int],
+    image_shape: Tuple[int, int],
+    region: Tuple[int, int, int, int],
+    threads: int = 0,
+    out: Optional[NDArray[numpy.uint8]] = None,
+) -> NDArray[numpy.uint8]:
+    """One rectangle of the upscaled image, from the part of the image around it.
+
+    window: the pixels of a rectangle of the LR image, a 2-D uint8 array
+        (any layout; never modified).
+    window_origin: (y, x), where the window's first pixel lies in the image.
+    image_shape: (H, W), the whole LR image's shape.
+    region: (y, x, height, width) of the rectangle wanted, in the pixels of
+        the (2H, 2W) output; any position, even or odd.
+    threads, out: as for upscale; out has shape (height, width).
+
+    Returns the region exactly as upscale(whole_image) has it, at the
+    image's borders too.  The window must hold every LR pixel the region
+    depends on: rows y // 2 - HALO to (y + height - 1) // 2 + HALO and
+    columns likewise, clipped to the image.  A larger window is fine; only
+    what is needed is worked on.
+
+    Raises TypeError for a dtype other than uint8; ValueError for a window
+    that is not 2-D or does not hold what the region needs, rectangles that
+    do not fit the image, sides below 3, a negative thread count or an
+    unsuitable out; MemoryError when memory runs out.
+    """
+    lr = numpy.asarray(window)
+    _check_dtype(lr, "window")
+    if lr.ndim != 2:
+        raise ValueError(f"window must have 2 dimensions (height, width), not shape {lr.shape}")
+    window_y, window_x = _int_pair(window_origin, "window_origin")
+    height, width = _int_pair(image_shape, "image_shape")
+    if height < 3 or width < 3:
+        raise ValueError(
+            f"image_shape {image_shape} is an unsupported size of {width} x {height} pixels "
+            "(each side must be 3 or more)"
+        )
+    region_y, region_x, region_height, region_width = _int_tuple(region, 4, "region")
+    if not _fits((window_y, window_x) + lr.shape, (0, 0, height, width)):
+        raise ValueError(
+            f"a window of shape {lr.shape} at {(window_y, window_x)} does not fit an image of "
+            f"shape {(height, width)}"
+        )
+    if not _fits((region_y, region_x, region_height, region_width), (0, 0, 2 * height, 2 * width)):
+        raise ValueError(
+            f"region {tuple(region)} does not fit the output of shape {(2 * height, 2 * width)}"
+        )
+    needed = _needed_window(region_y, region_x, region_height, region_width, height, width)
+    if not _fits(needed, (window_y, window_x) + lr.shape):
+        raise ValueError(
+            f"the window (shape {lr.shape} at {(window_y, window_x)}) does not hold every pixel "
+            f"the region depends on: rows {needed[0]}..{needed[0] + needed[2] - 1} and columns "
+            f"{needed[1]}..{needed[1] + needed[3] - 1} of the image (HALO = {HALO})"
+        )
+    thread_count = _check_threads(threads)
+    shape = (region_height, region_width)
+    hr = numpy.empty(shape, numpy.uint8) if out is None else _check_out(out, shape, lr)
+    if lr.strides[1] != 1 or lr.strides[0] < lr.shape[1]:
+        lr = numpy.ascontiguousarray(lr)
+    check_signals = threading.current_thread() is threading.main_thread()
+    _raise_for(
+        _core.upscale_region_2d(
+            lr, hr, window_y, window_x, height, width, region_y, region_x, thread_count, None,
+            check_signals,
+        )
+    )
+    return hr
+
+
+def _int_tuple(value: Any, length: int, name: str) -> Tuple[int, ...]:
+    try:
+        items = tuple(operator.index(item) for item in value)
+    except TypeError:
+        raise TypeError(f"{name} must be a tuple of {length} integers, not {value!r}") from None
+    if len(items) != length:
+        raise ValueError(f"{name} must hold {length} integers, not {len(items)}: {value!r}")
+    return items
+
+
+def _int_pair(value: Any, name: str) -> Tuple[int, int]:
+    first, second = _int_tuple(value, 2, name)
+    return first, second
+
+
+def _fits(inner: Tuple[int, ...], outer: Tuple[int, ...]) -> bool:
+    """Whether the rectangle (y, x, height, width) inner is non-empty and
+    lies within outer."""
+    y, x, height, width = inner
+    outer_y, outer_x, outer_height, outer_width = outer
+    return (
+        height > 0
+        and width > 0
+        and y >= outer_y
+        and x >= outer_x
+        and y + height <= outer_y + outer_height
+        and x + width <= outer_x + outer_width
+    )
+
+
+def _needed_window(
+    y: int, x: int, height: int, width: int, image_height: int, image_width: int
+) -> Tuple[int, int, int, int]:
+    """The LR rectangle (y, x, height, width) an output region depends on."""
+    top = max(0, y // 2 - HALO)
+    left = max(0, x // 2 - HALO)
+    bottom = min(image_height - 1, (y + height - 1) // 2 + HALO)
+    right = min(image_width - 1, (x + width - 1) // 2 + HALO)
+    return top, left, bottom - top + 1, right - left + 1
+
+
+def _check_dtype(lr: numpy.ndarray, name: str) -> None:
     if lr.dtype != numpy.uint8:
         raise TypeError(
-            f"image has dtype {lr.dtype}, and quillmorph upscales uint8 images only: "
-            "convert it with image.astype(numpy.uint8) where its values are 0..255"
+            f"{name} has dtype {lr.dtype}, and quillmorph upscales uint8 images only: "
+            f"convert it with {name}.astype(numpy.uint8) where its values are 0..255"
         )
+
+
+def _check_image(lr: numpy.ndarray) -> None:
+    _check_dtype(lr, "image")
     if lr.ndim not in (2, 3):
         raise ValueError(
             f"image must have 2 dimensions (height, width) or 3 (height, width, channels), "
@@ -188,7 +314,11 @@ def _upscale_2d(
     progress: Optional[ProgressCallback],
     check_signals: bool,
 ) -> None:
-    status = _core.upscale_2d(lr, hr, threads, progress, check_signals)
+    _raise_for(_core.upscale_2d(lr, hr, threads, progress, check_signals))
+
+
+def _raise_for(status: int) -> None:
+    """Raises the exception for a status of the library, if any."""
     if status == _core.OK:
         return
     message = _core.status_string(status)

@@ -10,11 +10,26 @@ ERROR_NO_MEMORY: int
 ERROR_READ: int
 ERROR_WRITE: int
 ERROR_CANCELLED: int
+HALO: int
 version: str
 
 def upscale_2d(
     image: Any,
     out: Any,
+    threads: int,
+    progress: Optional[Callable[[int, int], Any]],
+    check_signals: bool,
+    /,
+) -> int: ...
+def upscale_region_2d(
+    window: Any,
+    out: Any,
+    window_y: int,
+    window_x: int,
+    image_height: int,
+    image_width: int,
+    region_y: int,
+    region_x: int,
     threads: int,
     progress: Optional[Callable[[int, int], Any]],
     check_signals: bool,

@@ -56,10 +56,10 @@ class HeldBuffer {
 
 using OptionsPointer = std::unique_ptr<qm_options, void (*)(qm_options*)>;
 
-// Runs the call with the GIL released; the status, or NULL with the
+// Runs call(options) with the GIL released; the status, or NULL with the
 // exception that a signal handler or the progress callable raised.
-PyObject* run_released(const StridedImage& lr, const StridedImage& hr, int threads,
-                       PyObject* progress, bool check_signals) {
+template <typename Call>
+PyObject* run_released(int threads, PyObject* progress, bool check_signals, const Call& call) {
     OptionsPointer options(qm_options_new(), qm_options_free);
     if (!options) return PyLong_FromLong(QM_ERROR_NO_MEMORY);
     const int threads_status = qm_options_set_threads(options.get(), threads);
@@ -68,10 +68,16 @@ PyObject* run_released(const StridedImage& lr, const StridedImage& hr, int threa
     if (bridge_needed(bridge)) qm_options_set_progress(options.get(), report_progress, &bridge);
 
     release_gil(&bridge);
-    const int status = upscale_strided(lr, hr, options.get());
+    const int status = call(options.get());
     reacquire_gil(&bridge);
     if (bridge.raised) return nullptr;
     return PyLong_FromLong(status);
+}
+
+bool valid_progress(PyObject* progress) {
+    if (progress == Py_None || PyCallable_Check(progress)) return true;
+    PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
+    return false;
 }
 
 PyObject* upscale_2d(PyObject* /*module*/, PyObject* args) {
@@ -83,10 +89,7 @@ PyObject* upscale_2d(PyObject* /*module*/, PyObject* args) {
     if (!PyArg_ParseTuple(args, "OOiOp:upscale_2d", &source, &target, &threads, &progress,
                           &check_signals))
         return nullptr;
-    if (progress != Py_None && !PyCallable_Check(progress)) {
-        PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
-        return nullptr;
-    }
+    if (!valid_progress(progress)) return nullptr;
     HeldBuffer lr, hr;
     if (!lr.hold(source, PyBUF_RECORDS_RO, "image") || !hr.hold(target, PyBUF_RECORDS, "out"))
         return nullptr;
@@ -97,7 +100,40 @@ PyObject* upscale_2d(PyObject* /*module*/, PyObject* args) {
     // Sides past an int are past what the library addresses, and it says so.
     if (lr.rows() > INT_MAX / 2 || lr.columns() > INT_MAX / 2)
         return PyLong_FromLong(QM_ERROR_TOO_LARGE);
-    return run_released(lr.image(), hr.image(), threads, progress, check_signals != 0);
+    const StridedImage from = lr.image(), to = hr.image();
+    return run_released(threads, progress, check_signals != 0, [&](const qm_options* options) {
+        return upscale_strided(from, to, options);
+    });
+}
+
+PyObject* upscale_region_2d(PyObject* /*module*/, PyObject* args) {
+    PyObject* source = nullptr;
+    PyObject* target = nullptr;
+    PyObject* progress = nullptr;
+    int window_y = 0, window_x = 0, image_height = 0, image_width = 0, region_y = 0, region_x = 0,
+        threads = 0, check_signals = 0;
+    if (!PyArg_ParseTuple(args, "OOiiiiiiiOp:upscale_region_2d", &source, &target, &window_y,
+                          &window_x, &image_height, &image_width, &region_y, &region_x, &threads,
+                          &progress, &check_signals) ||
+        !valid_progress(progress))
+        return nullptr;
+    HeldBuffer window, hr;
+    if (!window.hold(source, PyBUF_RECORDS_RO, "window") || !hr.hold(target, PyBUF_RECORDS, "out"))
+        return nullptr;
+    if (window.rows() > INT_MAX || window.columns() > INT_MAX || hr.rows() > INT_MAX ||
+        hr.columns() > INT_MAX)
+        return PyLong_FromLong(QM_ERROR_TOO_LARGE);
+    const StridedImage lr = window.image(), region = hr.image();
+    if (lr.column_step != 1 || region.column_step != 1) {
+        PyErr_SetString(PyExc_ValueError,
+                        "window and out must hold each row's pixels side by side");
+        return nullptr;
+    }
+    return run_released(threads, progress, check_signals != 0, [&](const qm_options* options) {
+        return qm_upscale_region(lr.origin, lr.width, lr.height, lr.row_step, window_x, window_y,
+                                 image_width, image_height, region_x, region_y, region.width,
+                                 region.height, region.origin, region.row_step, options);
+    });
 }
 
 PyObject* status_string(PyObject* /*module*/, PyObject* status) {
@@ -114,6 +150,13 @@ PyDoc_STRVAR(upscale_2d_doc,
              "progress(rows_done, rows_total), a true result stopping the call;\n"
              "check_signals polls for signals as the call goes.  An exception raised by\n"
              "progress or by a signal handler stops the call and propagates.");
+PyDoc_STRVAR(upscale_region_2d_doc,
+             "upscale_region_2d(window, out, window_y, window_x, image_height, image_width,\n"
+             "                  region_y, region_x, threads, progress, check_signals) -> int\n\n"
+             "Writes the region of the upscaled image at (region_y, region_x), out's shape,\n"
+             "from window, the part of the LR image at (window_y, window_x), with the GIL\n"
+             "released; returns the library's status code.  Both buffers hold each row's\n"
+             "pixels side by side.  progress and check_signals as for upscale_2d.");
 PyDoc_STRVAR(status_string_doc,
              "status_string(status) -> str\n\nThe library's sentence for a status code.");
 PyDoc_STRVAR(module_doc,
@@ -122,6 +165,7 @@ PyDoc_STRVAR(module_doc,
 
 PyMethodDef core_methods[] = {
     {"upscale_2d", upscale_2d, METH_VARARGS, upscale_2d_doc},
+    {"upscale_region_2d", upscale_region_2d, METH_VARARGS, upscale_region_2d_doc},
     {"status_string", status_string, METH_O, status_string_doc},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -157,7 +201,8 @@ constexpr NamedStatus statuses[] = {
 bool add_constants(PyObject* module) {
     for (const NamedStatus& status : statuses)
         if (PyModule_AddIntConstant(module, status.name, status.code) != 0) return false;
-    return PyModule_AddStringConstant(module, "version", qm_version_string()) == 0;
+    return PyModule_AddIntConstant(module, "HALO", QM_HALO) == 0 &&
+           PyModule_AddStringConstant(module, "version", qm_version_string()) == 0;
 }
 
 }  // namespace
