@@ -10,7 +10,6 @@
 // the region does.  The tests compare regions with whole images, and a
 // window one pixel short with them, to hold this.
 #include "api/run.h"
-#include "interp/pixels.h"
 #include "interp/stages.h"
 #include "quillmorph.h"
 
@@ -46,41 +45,6 @@ Rect needed_window(const Rect& region, long long image_width, long long image_he
     return Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
 }
 
-// The run over the needed window, at both of its ends: LR rows from the
-// caller's window, and the region's part of the HR rows into the caller's
-// output.  The run stops once the region's last row is in.
-struct RegionEnds {
-    const unsigned char* first_pixel;  // the needed window's top-left pixel
-    std::ptrdiff_t window_stride;
-    std::size_t run_width;
-    int rows_read;
-    unsigned char* hr;
-    std::ptrdiff_t hr_stride;
-    std::size_t region_width;
-    int rows_above;    // HR rows of the run above the region
-    int columns_left;  // HR columns of the run left of the region
-    int rows_seen;     // HR rows of the run handed on so far
-    Progression run;   // counts the region's rows
-    bool region_done;
-};
-
-int read_window_row(void* context, unsigned char* row) {
-    RegionEnds& ends = *static_cast<RegionEnds*>(context);
-    const unsigned char* from = ends.first_pixel + ends.rows_read++ * ends.window_stride;
-    for (std::size_t i = 0; i < ends.run_width; ++i) row[i] = from[i];
-    return 0;
-}
-
-int write_region_row(void* context, const double* row) {
-    RegionEnds& ends = *static_cast<RegionEnds*>(context);
-    if (ends.rows_seen++ < ends.rows_above) return 0;
-    pixels_from_values(row + ends.columns_left, ends.region_width,
-                       ends.hr + ends.run.rows_done * ends.hr_stride);
-    if (!count_row(&ends.run)) return -1;
-    ends.region_done = ends.run.rows_done == ends.run.rows_total;
-    return ends.region_done ? -1 : 0;  // the rows below are not needed
-}
-
 }  // namespace
 
 }  // namespace quillmorph
@@ -114,21 +78,16 @@ extern "C" int qm_upscale_region(const unsigned char* window, int window_width, 
     if (overlap(window, window_span, hr, hr_span)) return QM_ERROR_ARGUMENT;
 
     // Every coordinate now fits an int: the rectangles lie in the image.
-    const auto run_width = static_cast<int>(needed.width);
-    const auto run_height = static_cast<int>(needed.height);
-    RegionEnds ends = {window + (needed.y - window_y) * window_stride + (needed.x - window_x),
-                       window_stride,
-                       static_cast<std::size_t>(run_width),
-                       0,
-                       hr,
-                       hr_stride,
-                       region_row_bytes,
-                       static_cast<int>(region.y - 2 * needed.y),
-                       static_cast<int>(region.x - 2 * needed.x),
-                       0,
-                       start_progression(options, region_height),
-                       false};
-    const int status = run_pipeline(run_width, run_height, LrRowSource{read_window_row, &ends},
-                                    HrRowSink{write_region_row, &ends}, options, ends.run);
-    return ends.region_done && !ends.run.cancelled ? QM_OK : status;
+    const MemoryRun memory = {
+        window + (needed.y - window_y) * window_stride + (needed.x - window_x),
+        window_stride,
+        static_cast<int>(needed.width),
+        static_cast<int>(needed.height),
+        hr,
+        hr_stride,
+        static_cast<int>(region.y - 2 * needed.y),
+        static_cast<int>(region.x - 2 * needed.x),
+        region_width,
+        region_height};
+    return upscale_in_memory(memory, options);
 }

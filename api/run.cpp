@@ -4,6 +4,7 @@
 
 #include "api/options.h"
 #include "interp/grid.h"
+#include "interp/pixels.h"
 
 namespace quillmorph {
 
@@ -13,6 +14,33 @@ namespace {
 // last: often enough to stop within a few rows, seldom enough to cost
 // nothing.
 constexpr int rows_per_progress_call = 8;
+
+// A MemoryRun at both ends of the pipeline, and how far it has got.
+struct MemoryEnds {
+    MemoryRun memory;
+    int rows_read;
+    int rows_seen;  // HR rows of the run handed on so far
+    Progression run;
+    bool region_done;
+};
+
+int read_memory_row(void* context, unsigned char* row) {
+    MemoryEnds& ends = *static_cast<MemoryEnds*>(context);
+    const unsigned char* from = ends.memory.lr + ends.rows_read++ * ends.memory.lr_stride;
+    for (int i = 0; i < ends.memory.width; ++i) row[i] = from[i];
+    return 0;
+}
+
+int write_memory_row(void* context, const double* row) {
+    MemoryEnds& ends = *static_cast<MemoryEnds*>(context);
+    const MemoryRun& memory = ends.memory;
+    if (ends.rows_seen++ < memory.rows_above) return 0;
+    pixels_from_values(row + memory.columns_left, static_cast<std::size_t>(memory.region_width),
+                       memory.hr + ends.run.rows_done * memory.hr_stride);
+    if (!count_row(&ends.run)) return -1;
+    ends.region_done = ends.run.rows_done == ends.run.rows_total;
+    return ends.region_done ? -1 : 0;  // the rows below are not needed
+}
 
 int api_status(UpscaleStatus status, const Progression& run) {
     switch (status) {
@@ -77,6 +105,14 @@ int run_pipeline(int width, int height, LrRowSource source, HrRowSink sink,
     } catch (const std::bad_alloc&) {
         return QM_ERROR_NO_MEMORY;
     }
+}
+
+int upscale_in_memory(const MemoryRun& memory, const qm_options* options) {
+    MemoryEnds ends = {memory, 0, 0, start_progression(options, memory.region_height), false};
+    const int status =
+        run_pipeline(memory.width, memory.height, LrRowSource{read_memory_row, &ends},
+                     HrRowSink{write_memory_row, &ends}, options, ends.run);
+    return ends.region_done && !ends.run.cancelled ? QM_OK : status;
 }
 
 }  // namespace quillmorph

@@ -41,6 +41,24 @@ bool overlap(const void* a, std::uintptr_t a_bytes, const void* b, std::uintptr_
 int run_pipeline(int width, int height, LrRowSource source, HrRowSink sink,
                  const qm_options* options, const Progression& run);
 
+// A run from memory into memory: the width x height LR image whose rows
+// start at lr, lr_stride bytes apart, and the region_width x region_height
+// part of its output that lies rows_above rows down and columns_left
+// columns in, written at hr, rows hr_stride bytes apart.
+struct MemoryRun {
+    const unsigned char* lr;
+    std::ptrdiff_t lr_stride;
+    int width, height;
+    unsigned char* hr;
+    std::ptrdiff_t hr_stride;
+    int rows_above, columns_left;
+    int region_width, region_height;
+};
+
+// Runs it, stopping once the region's last row is written; the progress
+// hook counts the region's rows.
+int upscale_in_memory(const MemoryRun& memory, const qm_options* options);
+
 }  // namespace quillmorph
 
 #endif

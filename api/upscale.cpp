@@ -1,7 +1,7 @@
 // The whole-image calls: arguments checked, then the engine's pipeline run
 // with the caller's rows at its two ends.  The engine hands on rows of grid
-// values; they become pixels here, and each row handed on counts towards
-// the progress hook.
+// values; they become pixels here (api/run.cpp for images in memory), and
+// each row handed on counts towards the progress hook.
 #include <new>
 
 #include "api/run.h"
@@ -11,33 +11,6 @@
 namespace quillmorph {
 
 namespace {
-
-// ---- Whole images in memory.
-
-struct ImageEnds {
-    const unsigned char* lr;
-    std::ptrdiff_t lr_stride;
-    unsigned char* hr;
-    std::ptrdiff_t hr_stride;
-    std::size_t lr_row_bytes, hr_row_bytes;
-    int rows_read;
-    Progression run;
-};
-
-int read_image_row(void* context, unsigned char* row) {
-    ImageEnds& image = *static_cast<ImageEnds*>(context);
-    const unsigned char* from = image.lr + image.rows_read++ * image.lr_stride;
-    for (std::size_t i = 0; i < image.lr_row_bytes; ++i) row[i] = from[i];
-    return 0;
-}
-
-int write_image_row(void* context, const double* row) {
-    ImageEnds& image = *static_cast<ImageEnds*>(context);
-    pixels_from_values(row, image.hr_row_bytes, image.hr + image.run.rows_done * image.hr_stride);
-    return count_row(&image.run) ? 0 : -1;
-}
-
-// ---- Streams of rows.
 
 struct StreamEnds {
     qm_read_row_fn read_row;
@@ -84,10 +57,9 @@ int qm_upscale(const unsigned char* lr, int width, int height, ptrdiff_t lr_stri
         return QM_ERROR_TOO_LARGE;
     if (overlap(lr, lr_span, hr, hr_span)) return QM_ERROR_ARGUMENT;
 
-    ImageEnds image = {lr,           lr_stride,    hr, hr_stride,
-                       lr_row_bytes, hr_row_bytes, 0,  start_progression(options, 2 * height)};
-    return run_pipeline(width, height, LrRowSource{read_image_row, &image},
-                        HrRowSink{write_image_row, &image}, options, image.run);
+    return upscale_in_memory(
+        MemoryRun{lr, lr_stride, width, height, hr, hr_stride, 0, 0, 2 * width, 2 * height},
+        options);
 }
 
 int qm_upscale_rows(int width, int height, qm_read_row_fn read_row, qm_write_row_fn write_row,
