@@ -96,11 +96,13 @@ bool overlap(const void* a, std::uintptr_t a_bytes, const void* b, std::uintptr_
 }
 
 // The engine allocates with malloc and starts threads that fail quietly;
-// anything it could still throw is an allocation failure.
+// anything it could still throw (the processor count reads small system
+// files into strings) is an allocation failure.
 int run_pipeline(int width, int height, LrRowSource source, HrRowSink sink,
                  const qm_options* options, const Progression& run) {
-    const int threads = options && options->threads != 0 ? options->threads : available_threads();
     try {
+        const int threads =
+            options && options->threads != 0 ? options->threads : available_threads();
         return api_status(upscale_rows(width, height, source, sink, threads, default_rings), run);
     } catch (const std::bad_alloc&) {
         return QM_ERROR_NO_MEMORY;
