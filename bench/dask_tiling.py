@@ -13,7 +13,8 @@ compared.
 cluster: writes a side x side test chart (make_chart, QUILLMORPH_MAKE_CHART
 or build/make_chart) to zarr in a scratch folder, upscales it to zarr on a
 LocalCluster of two single-threaded worker processes, and prints the wall
-time and the peak resident memory of each worker; then checks sampled
+time and the peak resident memory of each worker during the run (VmHWM,
+reset at its start); then checks sampled
 output tiles against the whole-image call.  Needs python3-zarr and
 python3-distributed.
 """
@@ -21,7 +22,6 @@ python3-distributed.
 import argparse
 import os
 import pathlib
-import resource
 import statistics
 import subprocess
 import sys
@@ -71,8 +71,20 @@ def overhead(args):
     print("Outputs byte-identical.")
 
 
+def reset_peak():
+    """Starts the process's peak resident memory afresh (Linux).  getrusage's
+    ru_maxrss cannot be reset, and a worker forked from this process starts
+    with this process's peak in it."""
+    with open("/proc/self/clear_refs", "w") as clear_refs:
+        clear_refs.write("5")
+
+
 def peak_megabytes():
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
 
 
 def cluster(args):
@@ -85,6 +97,7 @@ def cluster(args):
         zarr.save_array(source, image, chunks=(args.chunk, args.chunk))
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                           dashboard_address=":0") as workers, Client(workers) as client:
+            client.run(reset_peak)
             before = client.run(peak_megabytes)
             start = time.perf_counter()
             quillmorph.dask.upscale(da.from_zarr(source)).to_zarr(target)
@@ -94,7 +107,7 @@ def cluster(args):
               f"worker processes: {wall:.1f} s wall")
         for worker, peak in sorted(peaks.items()):
             print(f"  worker {worker}: peak resident memory {peak:.0f} MB "
-                  f"(before the run {before[worker]:.0f} MB)")
+                  f"(at the start {before[worker]:.0f} MB)")
 
         whole = quillmorph.upscale(image)
         output = zarr.open(target, mode="r")
