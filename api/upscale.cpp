@@ -71,8 +71,10 @@ int api_status(UpscaleStatus status, const Progression& run) {
 int run_pipeline(int width, int height, LrRowSource source, HrRowSink sink,
                  const qm_options& options, const Progression& run) {
     try {
+        const int threads = threads_for(options);
         return api_status(
-            upscale_rows(width, height, source, sink, threads_for(options), default_rings), run);
+            upscale_rows(width, height, source, sink, threads, rings_for_threads(threads, width)),
+            run);
     } catch (const std::bad_alloc&) {
         return QM_ERROR_NO_MEMORY;
     }

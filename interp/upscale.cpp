@@ -45,8 +45,8 @@ struct Pipeline {
     int w, h, w2, h2;
     LrRowSource source;
     HrRowSink sink;
-    unsigned char* lr;  // a ring of lr_rows_per_hr_row LR rows
-    int lr_read;        // LR rows read so far
+    unsigned char* lr;  // a ring of lr_rows LR rows
+    int lr_rows;
     RowRing grid;
     double* stores[2];  // by Pass
     int store_rows;
@@ -61,23 +61,23 @@ const Lattice& lattice_of(Pass pass) {
     return pass == diagonal_pass ? diagonal_lattice : axial_lattice;
 }
 
-bool upsample_rows(Pipeline& p, int first, int last) {
-    for (int r = first; r <= last; ++r) {
-        const int lr_needed = r / 2 + lr_rows_below < p.h ? r / 2 + lr_rows_below : p.h - 1;
-        for (; p.lr_read <= lr_needed; ++p.lr_read) {
-            unsigned char* row =
-                p.lr + static_cast<std::ptrdiff_t>(p.lr_read % lr_rows_per_hr_row) * p.w;
-            if (p.source.read_row(p.source.context, row) != 0) return false;
-        }
-        upsample_row(p.w, p.h, p.lr, lr_rows_per_hr_row, r, ring_row(p.grid, r));
-        repeat_row(p.grid, r);
+bool read_rows(const Pipeline& p, int first, int last) {
+    for (int i = first; i <= last; ++i) {
+        unsigned char* row = p.lr + static_cast<std::ptrdiff_t>(i % p.lr_rows) * p.w;
+        if (p.source.read_row(p.source.context, row) != 0) return false;
     }
     return true;
 }
 
-void estimate_row(const Pipeline& p, Pass pass, int r) {
+void upsample_rows(const Pipeline& p, int first, int last) {
+    for (int r = first; r <= last; ++r) {
+        upsample_row(p.w, p.h, p.lr, p.lr_rows, r, ring_row(p.grid, r));
+        repeat_row(p.grid, r);
+    }
+}
+
+void estimate_span(const Pipeline& p, Pass pass, int r, RowSpan columns) {
     const Lattice& lattice = lattice_of(pass);
-    const RowSpan columns = target_columns(pass, r, p.w2, p.h2);
     const double* window_rows = ring_row(p.grid, r - window_radius);
     const double* windows[targets_per_call];
     int accepted[targets_per_call];
@@ -121,10 +121,14 @@ bool write_rows(const Pipeline& p, int first, int last) {
 // Returns false when the job's reading or writing failed.
 bool run_job(Pipeline& p, const Job& job) {
     switch (job.kind) {
+        case job_read:
+            return read_rows(p, job.first, job.last);
         case job_upsample:
-            return upsample_rows(p, job.first, job.last);
+            upsample_rows(p, job.first, job.last);
+            return true;
         case job_estimate:
-            estimate_row(p, job.pass, job.first);
+            estimate_span(p, job.pass, job.first,
+                          estimate_part_columns(job.pass, job.first, p.w2, p.h2, job.part));
             return true;
         case job_finish:
             for (int r = job.first; r <= job.last; ++r) finish_row(p, job.pass, r);
@@ -179,8 +183,12 @@ void run_threads(Pipeline* p, int threads) {
     for (int t = 0; t < started; ++t) helpers[t].join();
 }
 
-std::size_t lr_ring_bytes(int w) {
-    return static_cast<std::size_t>(lr_rows_per_hr_row) * static_cast<std::size_t>(w);
+std::size_t lr_ring_bytes(int w, int lr_rows) {
+    return static_cast<std::size_t>(lr_rows) * static_cast<std::size_t>(w);
+}
+
+std::size_t counter_bytes(int grid_rows, int store_rows) {
+    return static_cast<std::size_t>(progress_counters(grid_rows, store_rows)) * sizeof(int);
 }
 
 // A whole image in memory, as a source and a sink.
@@ -211,11 +219,18 @@ int available_threads() {
     return count < max_threads ? count : max_threads;
 }
 
+RingSizes rings_for_threads(int threads, int w) {
+    return RingSizes{grid_rows_for_threads(threads, w), store_rows_for_threads(threads, w)};
+}
+
 std::size_t upscale_bytes(int w, int h, RingSizes rings) {
     const int w2 = 2 * w, h2 = 2 * h;
-    const std::size_t grid = ring_doubles(w2, h2, grid_rows_for(h2, rings.grid_rows));
-    const std::size_t store = store_doubles(w2, store_rows_for(h2, rings.store_rows));
-    return (grid + 2 * store) * sizeof(double) + lr_ring_bytes(w);
+    const int grid_rows = grid_rows_for(h2, rings.grid_rows);
+    const int store_rows = store_rows_for(h2, rings.store_rows);
+    const std::size_t grid = ring_doubles(w2, h2, grid_rows);
+    const std::size_t store = store_doubles(w2, store_rows);
+    return (grid + 2 * store) * sizeof(double) + lr_ring_bytes(w, lr_rows_for(h, grid_rows)) +
+           counter_bytes(grid_rows, store_rows);
 }
 
 UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
@@ -226,25 +241,24 @@ UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int
     p.w = w, p.h = h, p.w2 = 2 * w, p.h2 = 2 * h;
     p.source = source;
     p.sink = sink;
-    p.lr_read = 0;
     p.store_rows = store_rows_for(p.h2, rings.store_rows);
     const int grid_rows = grid_rows_for(p.h2, rings.grid_rows);
+    p.lr_rows = lr_rows_for(h, grid_rows);
     double* cells = allocate_doubles(ring_doubles(p.w2, p.h2, grid_rows));
-    p.lr = static_cast<unsigned char*>(std::malloc(lr_ring_bytes(w)));
+    p.lr = static_cast<unsigned char*>(std::malloc(lr_ring_bytes(w, p.lr_rows)));
     for (Pass pass : {diagonal_pass, axial_pass})
         p.stores[pass] = allocate_doubles(store_doubles(p.w2, p.store_rows));
-    auto* estimated = static_cast<char*>(std::malloc(2 * static_cast<std::size_t>(p.store_rows)));
+    auto* counters = static_cast<int*>(std::malloc(counter_bytes(grid_rows, p.store_rows)));
 
     p.status = upscale_no_memory;
-    if (cells && p.lr && p.stores[0] && p.stores[1] && estimated) {
-        char* const flags[2] = {estimated, estimated + p.store_rows};
+    if (cells && p.lr && p.stores[0] && p.stores[1] && counters) {
         p.grid = make_row_ring(cells, p.w2, p.h2, grid_rows);
-        start_progress(&p.progress, p.h2, grid_rows, p.store_rows, flags);
+        start_progress(&p.progress, p.w2, p.h2, grid_rows, p.store_rows, counters);
         p.status = upscale_ok;
         if (threads < 1) threads = 1;
         run_threads(&p, threads < max_threads ? threads : max_threads);
     }
-    std::free(estimated);
+    std::free(counters);
     free_doubles(p.stores[1]);
     free_doubles(p.stores[0]);
     std::free(p.lr);
@@ -253,7 +267,8 @@ UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int
 }
 
 UpscaleStatus upscale_stream(int w, int h, LrRowSource source, HrRowSink sink) {
-    return upscale_rows(w, h, source, sink, available_threads(), default_rings);
+    const int threads = available_threads();
+    return upscale_rows(w, h, source, sink, threads, rings_for_threads(threads, w));
 }
 
 UpscaleStatus upscale_image(const unsigned char* lr, int w, int h, double* hr, int threads,
