@@ -180,6 +180,37 @@ void start_progress(Progress* progress, int w2, int h2, int grid_rows, int store
     p.writing = false;
 }
 
+namespace {
+
+// A ring row is reused once the row that held it is written.
+int upsample_room_through(const Progress& p) {
+    return min_int(p.written_through + p.grid_rows, p.h2 - 1);
+}
+
+// The last row the next writing job would write (written_through when there
+// is none), and the last LR row the next reading job would read.
+int writable_through(const Progress& p) {
+    if (p.writing) return p.written_through;
+    return min_int(p.written_through + write_rows_per_job, p.finish[axial_pass].done_through);
+}
+
+int readable_through(const Progress& p) {
+    if (p.reading) return p.read_through;
+    const int needed = lr_rows_needed_through(p, upsample_room_through(p));
+    int last = p.read_through;
+    while (last < needed && last < p.read_through + read_rows_per_job &&
+           (last + 1 < p.lr_rows ||
+            last_hr_row_reading(p, last + 1 - p.lr_rows) <= p.upsample.done_through))
+        ++last;
+    return last;
+}
+
+}  // namespace
+
+bool has_io_job(const Progress& p) {
+    return writable_through(p) > p.written_through || readable_through(p) > p.read_through;
+}
+
 // Downstream stages come first, so that rows leave the ring as soon as they
 // can and the rings never hold more than the work in hand needs; the
 // calling thread's own stages come before all others, since no other thread
@@ -187,28 +218,17 @@ void start_progress(Progress* progress, int w2, int h2, int grid_rows, int store
 Job next_job(Progress* progress, bool io_thread) {
     Progress& p = *progress;
     pass_rows_without_parts(p);
-    const int finished = p.finish[axial_pass].done_through;
-    if (io_thread && !p.writing && p.written_through < finished) {
+    const int write_through = writable_through(p);
+    if (io_thread && write_through > p.written_through) {
         p.writing = true;
-        const int first = p.written_through + 1;
-        return make_job(job_write, axial_pass, first,
-                        min_int(first + write_rows_per_job - 1, finished));
+        return make_job(job_write, axial_pass, p.written_through + 1, write_through);
     }
-    // A ring row is reused once the row that held it is written.
-    const int room_through = min_int(p.written_through + p.grid_rows, p.h2 - 1);
-    if (io_thread && !p.reading && p.read_through < lr_rows_needed_through(p, room_through)) {
-        const int first = p.read_through + 1;
-        int last = first - 1;
-        while (last + 1 <= lr_rows_needed_through(p, room_through) &&
-               last + 1 < first + read_rows_per_job &&
-               (last + 1 < p.lr_rows ||
-                last_hr_row_reading(p, last + 1 - p.lr_rows) <= p.upsample.done_through))
-            ++last;
-        if (last >= first) {
-            p.reading = true;
-            return make_job(job_read, diagonal_pass, first, last);
-        }
+    const int read_through = readable_through(p);
+    if (io_thread && read_through > p.read_through) {
+        p.reading = true;
+        return make_job(job_read, diagonal_pass, p.read_through + 1, read_through);
     }
+    const int room_through = upsample_room_through(p);
     for (Pass pass : passes_downstream_first) {
         RowStage& s = p.finish[pass];
         const int r = s.next_row;

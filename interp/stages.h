@@ -167,6 +167,10 @@ Job next_job(Progress* progress, bool io_thread);
 // Records that job is done.
 void complete_job(Progress* progress, const Job& job);
 
+// Whether next_job would give the thread that reads and writes a reading or
+// writing job: the other threads wake it when it waits and one is there.
+bool has_io_job(const Progress& progress);
+
 // Row `row` fills slot row row mod store_rows, which last held the slots of
 // row - store_rows, if that is a target row; the last fusion to read those
 // is that of row row - store_rows + fusion_reach.  True once that row is
