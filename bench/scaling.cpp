@@ -35,6 +35,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int cost_runs = 3;      // one-thread runs timed, job by job (least of each)
 constexpr int measured_runs = 5;  // real runs per thread count (medians)
 const int projected_threads[] = {1, 2, 4, 8, 16, 32, 64};
+constexpr double projection_tolerance = 0.10;  // how far the projection may miss a measurement
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -418,10 +419,20 @@ void print_table(const std::vector<Figures>& all) {
             const auto m = f.measured.find(threads);
             if (m != f.measured.end()) {
                 const double off = f.projected.at(threads) / m->second - 1;
-                std::printf("  %7.2fx  (projection %+.1f%%)", m->second, 100 * off);
+                std::printf("  %7.2fx  (projection %+.1f%%%s)", m->second, 100 * off,
+                            threads == 1                             ? ""
+                            : std::fabs(off) <= projection_tolerance ? ", within 10%"
+                                                                     : ", NOT within 10%");
             }
             std::printf("\n");
         }
+    }
+    // Other work on the machine takes processors from the measured runs.
+    if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
+        double minute = 0;
+        if (std::fscanf(load, "%lf", &minute) == 1)
+            std::printf("load average %.2f on %d processors\n", minute, available_threads());
+        std::fclose(load);
     }
 }
 
