@@ -103,7 +103,9 @@ int run_pipeline(int width, int height, LrRowSource source, HrRowSink sink,
     try {
         const int threads =
             options && options->threads != 0 ? options->threads : available_threads();
-        return api_status(upscale_rows(width, height, source, sink, threads, default_rings), run);
+        return api_status(
+            upscale_rows(width, height, source, sink, threads, rings_for_threads(threads, width)),
+            run);
     } catch (const std::bad_alloc&) {
         return QM_ERROR_NO_MEMORY;
     }

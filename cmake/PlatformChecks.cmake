@@ -84,8 +84,10 @@ check_cxx_source_compiles([=[
 check_cxx_source_compiles([=[
   #include <sched.h>
   int main() {
-    cpu_set_t cpus;
-    return sched_getaffinity(0, sizeof cpus, &cpus) + CPU_COUNT(&cpus);
+    cpu_set_t* cpus = CPU_ALLOC(4096);
+    const int count = sched_getaffinity(0, CPU_ALLOC_SIZE(4096), cpus) + CPU_COUNT_S(CPU_ALLOC_SIZE(4096), cpus);
+    CPU_FREE(cpus);
+    return count;
   }
 ]=] QUILLMORPH_HAVE_SCHED_GETAFFINITY)
 

@@ -1,13 +1,14 @@
 // The order of work down the image: every stage of the pipeline, what each
 // waits for and how far behind the stage before it each runs.
 //
-// HR rows go through six stages, in order:
+// HR rows go through these stages, in order:
 //
-//   upsample           read the LR rows a row needs and fill it with the
-//                      initial upsampling
+//   read               read the LR rows the next rows need into the LR ring
+//   upsample           fill a row with the initial upsampling, from the LR
+//                      ring alone
 //   diagonal estimate  estimate the diagonal targets of a row into the
-//                      diagonal store; needs the rows within window_radius
-//                      upsampled
+//                      diagonal store, a span of columns per job; needs the
+//                      rows within window_radius upsampled
 //   diagonal finish    give a row's targets their new values and fuse it;
 //                      finish_lag rows behind the diagonal estimates
 //   axial estimate     the same for the axial targets; needs the rows within
@@ -15,14 +16,17 @@
 //   axial finish       finish_lag rows behind the axial estimates
 //   write              hand the row on; it is then final
 //
-// The grid is a ring of grid_rows rows and each store a ring of store_rows
-// slot rows: a row may be upsampled once the row that last used its ring
-// row is written, and estimated once the last fusion that reads its slot
-// row's previous contents is done.  Estimates run on every thread, a row
-// each; every other stage is run by one thread at a time, rows strictly in
-// order, and upsampling and writing by the calling thread alone.  These functions decide from the
-// progress so far which job a thread takes next; interp/upscale.cpp only keeps the progress under a
-// lock and runs the jobs.
+// The grid is a ring of grid_rows rows, the LR rows a ring of lr_rows rows,
+// and each store a ring of store_rows slot rows: a row may be upsampled once
+// the row that last used its ring row is written, an LR row read once every
+// HR row made from the one it replaces is upsampled, and a row estimated
+// once the last fusion that reads its slot row's previous contents is done.
+// Reading and writing are done by the calling thread alone, in order, so
+// that the callers' callbacks are made on their own thread; every other
+// stage runs on any thread, rows (and spans) claimed in order and done in
+// any order.  These functions decide from the progress so far which job a
+// thread takes next; interp/upscale.cpp only keeps the progress under a lock
+// and runs the jobs.
 #ifndef QUILLMORPH_INTERP_STAGES_H
 #define QUILLMORPH_INTERP_STAGES_H
 
@@ -58,8 +62,9 @@ constexpr int min_store_rows = finish_lag + fusion_reach + 1;
 // upsampled, all while row r still holds its ring row.
 constexpr int min_grid_rows = 2 * finish_lag + 2 * estimate_lead + 1;
 
-// The sizes a run uses unless told otherwise: a few dozen rows, enough to
-// keep several threads busy on each pass, in about 3 KB per LR column.
+// The sizes a run uses at least: enough to keep a few threads busy on each
+// pass, in about 3 KB per LR column.  More threads get larger rings
+// (rings_for_threads).
 constexpr int default_grid_rows = 48;
 constexpr int default_store_rows = 16;
 
@@ -80,38 +85,56 @@ constexpr int halo_lr_pixels = halo_cells / 2;
 // Larger rings buy nothing; the bound keeps their byte sizes easy to check.
 constexpr int max_ring_rows = 4096;
 
-// Rows of the grid upsampled in one job: each reads about one LR row.
+// Targets of one estimate job, at most: four batches of the estimators, long
+// enough that claiming a job costs nothing beside it, short enough that a
+// row of a 1024-pixel-wide image feeds four threads.
+constexpr int targets_per_estimate_job = 256;
+
+// HR rows of one upsampling job, LR rows of one reading job and HR rows of
+// one writing job, at most: a few microseconds each, so that the calling
+// thread, which alone reads and writes, comes back to them often.
 constexpr int upsample_rows_per_job = 2;
+constexpr int read_rows_per_job = 4;
+constexpr int write_rows_per_job = 4;
 
-enum JobKind { job_wait, job_done, job_upsample, job_estimate, job_finish, job_write };
+enum JobKind { job_wait, job_done, job_read, job_upsample, job_estimate, job_finish, job_write };
 
-// Rows first..last of one stage; pass only for estimates and finishes.
+// Rows first..last of one stage (LR rows for reading, HR rows otherwise);
+// pass only for estimates and finishes; part only for estimates: the span
+// of the row's targets (estimate_part_columns).
 struct Job {
     JobKind kind;
     Pass pass;
     int first;
     int last;
+    int part;
 };
 
-struct PassProgress {
-    int next_row;           // the next target row to claim
-    int estimated_through;  // every target row up to here is estimated
-    int finished_through;   // every row up to here is finished
-    bool finishing;         // a thread is finishing rows
-    // Flags of the rows estimated beyond estimated_through, by row mod
-    // store_rows: the rows claimed and not yet counted always lie within
-    // store_rows of each other.
-    char* estimated;
+// A stage whose rows are claimed in order, a part at a time, and done in
+// any order.
+struct RowStage {
+    int next_row;      // the next row to claim
+    int next_part;     // its next part
+    int done_through;  // every row up to here is done
+    // Parts done of each row claimed beyond done_through, by row mod ring:
+    // the rows claimed and not yet counted always lie within ring rows of
+    // each other.
+    int* parts_done;
+    int ring;
 };
 
 struct Progress {
-    int h2;
+    int w2, h2;
+    int last_lr_row;
     int last_target;  // the last target row
     int grid_rows;
     int store_rows;
-    int upsampled_through;
-    bool upsampling;
-    PassProgress pass[2];  // by Pass
+    int lr_rows;
+    int read_through;  // every LR row up to here is read
+    bool reading;
+    RowStage upsample;
+    RowStage estimate[2];  // by Pass
+    RowStage finish[2];    // by Pass
     int written_through;
     bool writing;
 };
@@ -122,20 +145,45 @@ struct Progress {
 int grid_rows_for(int h2, int grid_rows);
 int store_rows_for(int h2, int store_rows);
 
-// Starts the progress of a grid h2 rows high, before anything is done.
-// estimated[pass] point to store_rows flags each.
-void start_progress(Progress* progress, int h2, int grid_rows, int store_rows,
-                    char* const estimated[2]);
+// LR rows of the LR ring of a w x h image with a grid ring of grid_rows
+// rows: the LR rows of every HR row the grid ring holds, at most h.
+int lr_rows_for(int h, int grid_rows);
+
+// Estimate jobs in HR row r of pass `pass` (0 when it holds no targets), and
+// the target columns of job `part` of them.
+int estimate_parts(Pass pass, int r, int w2, int h2);
+RowSpan estimate_part_columns(Pass pass, int r, int w2, int h2, int part);
+
+// The counters start_progress needs: rows of the rings as the run has them.
+int progress_counters(int grid_rows, int store_rows);
+
+// Rings with which `threads` threads on an image w LR pixels wide always
+// find at least `threads` estimate jobs of each pass to claim while the
+// rows before them are finished: enough slot rows for that many jobs beyond
+// the finish_lag and fusion_reach a pass needs, and grid rows for both
+// passes' rows in flight, their lags and an upsampling lead.  Never below
+// the default sizes; grid_rows_for and store_rows_for fit them to a grid.
+int store_rows_for_threads(int threads, int w);
+int grid_rows_for_threads(int threads, int w);
+
+// Starts the progress of a w2 x h2 grid, before anything is done, with
+// rings of grid_rows, store_rows and lr_rows_for(h2 / 2, grid_rows) rows;
+// counters holds progress_counters(grid_rows, store_rows) ints.
+void start_progress(Progress* progress, int w2, int h2, int grid_rows, int store_rows,
+                    int* counters);
 
 // The next job for a thread, claimed in progress: job_wait when every job
 // there is must wait for one under way, job_done when the grid is written.
-// Only the thread that reads and writes (io_thread) takes upsampling jobs,
-// which read the LR rows, and writing jobs: the callers' callbacks are made
-// on the thread that called.
+// Only the thread that reads and writes (io_thread) takes reading and
+// writing jobs: the callers' callbacks are made on the thread that called.
 Job next_job(Progress* progress, bool io_thread);
 
 // Records that job is done.
 void complete_job(Progress* progress, const Job& job);
+
+// Whether next_job would give the thread that reads and writes a reading or
+// writing job: the other threads wake it when it waits and one is there.
+bool has_io_job(const Progress& progress);
 
 // Row `row` fills slot row row mod store_rows, which last held the slots of
 // row - store_rows, if that is a target row; the last fusion to read those

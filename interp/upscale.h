@@ -44,6 +44,12 @@ struct RingSizes {
 };
 constexpr RingSizes default_rings = {default_grid_rows, default_store_rows};
 
+// The rings for `threads` threads on an image w LR pixels wide: the default
+// rings up to a few threads, and larger ones beyond, so that every thread
+// finds an estimate to run (interp/stages.h); they grow with the threads and
+// shrink as the width gives more jobs per row.
+RingSizes rings_for_threads(int threads, int w);
+
 // Upsamples and refines a w x h LR image on the given number of threads
 // (at least 1; the calling thread is one of them), with rings of the given
 // sizes; the rows written are the same bits for any of them.  Every
@@ -53,7 +59,8 @@ constexpr RingSizes default_rings = {default_grid_rows, default_store_rows};
 UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
                            RingSizes rings);
 
-// The same on every processor the process may run on, with the default rings.
+// The same on every processor the process may run on, with the rings for
+// that many threads.
 UpscaleStatus upscale_stream(int w, int h, LrRowSource source, HrRowSink sink);
 
 // The same from a whole w x h image in memory (rows w bytes apart) into a

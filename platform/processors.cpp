@@ -4,6 +4,7 @@
 #include "platform/processors.h"
 
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -48,14 +49,36 @@ int cgroup_cpu_limit() {
 }
 #endif
 
+int hardware_processors() { return static_cast<int>(std::thread::hardware_concurrency()); }
+
+#if defined(QUILLMORPH_HAVE_SCHED_GETAFFINITY)
+// The affinity mask in a set of `processors` processors, made for the
+// call: a fixed cpu_set_t holds 1024, and the call fails (EINVAL) on a
+// machine whose kernel counts more.  Returns 0 when it cannot be read.
+int processors_in_mask(int processors) {
+    cpu_set_t* cpus = CPU_ALLOC(static_cast<std::size_t>(processors));
+    if (!cpus) return 0;
+    const std::size_t bytes = CPU_ALLOC_SIZE(static_cast<std::size_t>(processors));
+    const int count = sched_getaffinity(0, bytes, cpus) == 0 ? CPU_COUNT_S(bytes, cpus) : 0;
+    CPU_FREE(cpus);
+    return count;
+}
+#endif
+
+// The affinity mask's processors, or the hardware's when the mask cannot be
+// read in a set of any size the kernel takes.
 int processors_allowed() {
 #if defined(QUILLMORPH_HAVE_SCHED_GETAFFINITY)
-    cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
-    return CPU_COUNT(&cpus);
-#else
-    return static_cast<int>(std::thread::hardware_concurrency());
+    // Sets twice as large each time, from the fixed set's size, up to far
+    // beyond any machine's processors.
+    constexpr int fixed_set = CPU_SETSIZE;
+    constexpr int largest_set = 1 << 20;
+    for (int processors = fixed_set; processors <= largest_set; processors *= 2) {
+        const int count = processors_in_mask(processors);
+        if (count > 0) return count;
+    }
 #endif
+    return hardware_processors();
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 namespace quillmorph {
 
-// Processors this process may run on: on Linux its affinity mask, lowered to
-// its cgroup CPU quota rounded up (a container given 1.5 processors gets 2
-// threads); elsewhere std::thread::hardware_concurrency.  At least 1.
+// Processors this process may run on: on Linux its affinity mask (read in
+// a set as large as the kernel's, or the hardware's count where it cannot be
+// read at all), lowered to its cgroup CPU quota rounded up (a container
+// given 1.5 processors gets 2 threads); elsewhere
+// std::thread::hardware_concurrency.  At least 1.
 int platform_processor_count();
 
 // The processors a cgroup v2 "cpu.max" text ("max 100000", "150000 100000")

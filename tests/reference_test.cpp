@@ -27,9 +27,10 @@ std::vector<unsigned char> output_bytes(const std::vector<double>& grid) {
     return bytes;
 }
 
-// Sizes 3 to 80 on each side, every kind of content, 1, 2, 3 or 7 threads,
-// and the smallest rings as well as the usual ones: the engine makes
-// exactly the straightforward refinement's grid, and the C API its bytes.
+// Sizes 3 to 80 on each side, every kind of content, 1 to 64 threads, and
+// the smallest rings as well as the default ones and those for the thread
+// count: the engine makes exactly the straightforward refinement's grid,
+// and the C API its bytes.
 // QUILLMORPH_RANDOM_IMAGES sets how many images, where they are slow to run.
 int random_image_count() {
     const char* count = std::getenv("QUILLMORPH_RANDOM_IMAGES");
@@ -39,13 +40,16 @@ int random_image_count() {
 TEST(RefineImage, MatchesTheStraightforwardRefinement) {
     std::mt19937_64 gen(2026);
     std::uniform_int_distribution<int> side(3, 80);
-    const int thread_counts[] = {1, 2, 3, 7};
+    std::mt19937_64 pick(2028);  // the threads and rings, apart from the images
+    const int thread_counts[] = {1, 2, 3, 7, 16, 64};
     const int images = random_image_count();
     for (int trial = 0; trial < images; ++trial) {
         const Content content = static_cast<Content>(trial % content_kinds);
-        const int w = side(gen), h = side(gen), threads = thread_counts[trial % 4];
-        const RingSizes rings =
-            trial % 8 < 4 ? RingSizes{min_grid_rows, min_store_rows} : default_rings;
+        const int w = side(gen), h = side(gen), threads = thread_counts[pick() % 6];
+        const auto ring = pick() % 3;
+        const RingSizes rings = ring == 0   ? RingSizes{min_grid_rows, min_store_rows}
+                                : ring == 1 ? default_rings
+                                            : rings_for_threads(threads, w);
         const std::vector<unsigned char> lr = content_image(content, w, h, gen);
         const std::vector<double> engine = upscaled(w, h, lr, threads, rings);
         std::vector<double> straightforward = upsampled(w, h, lr);

@@ -1,7 +1,8 @@
 // The order of work down the image: the rules by table, and, over random
-// schedules of many threads taking jobs as the real ones do, that no job
-// touches memory another job in flight writes, that every cell a job reads
-// holds the right stage's value, and that the pipeline never stalls.
+// schedules of up to 64 threads taking jobs as the real ones do, with the
+// rings those threads get, that no job touches memory another job in flight
+// writes, that every cell a job reads holds the right stage's value, and
+// that the pipeline never stalls.
 #include "interp/stages.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "interp/pass_area.h"
+#include "interp/upscale.h"
+#include "interp/upsample.h"
 
 namespace quillmorph {
 
@@ -54,126 +57,193 @@ TEST(StageRules, RingsAreClampedToWhatTheGridNeeds) {
     }
 }
 
-// What memory a job reads and writes: a class of cells in a ring row, or a
-// slot row of a pass's store.
+// With the rings for N threads, a pass whose finishing has caught up with
+// its estimates offers N estimate jobs; and up to 16 threads the rings stay
+// within 32 MB + 4 KB per LR column.
+TEST(StageRules, RingsForThreadsOfferAJobToEveryThread) {
+    for (int w : {6, 40, 200, 600, 1024, 4096, 100000})
+        for (int threads = 1; threads <= 64; ++threads) {
+            const RingSizes rings = rings_for_threads(threads, w);
+            const int h2 = 4 * rings.grid_rows + 40, w2 = 2 * w;
+            const int store_rows = store_rows_for(h2, rings.store_rows);
+            for (Pass pass : {diagonal_pass, axial_pass})
+                for (int estimated = 40; estimated <= 41; ++estimated) {
+                    int jobs = 0;
+                    for (int r = estimated + 1;
+                         may_claim(r, estimated - finish_lag, store_rows) && r <= h2; ++r)
+                        jobs += estimate_parts(pass, r, w2, h2);
+                    EXPECT_GE(jobs, threads) << w << " wide, " << threads << " threads";
+                }
+            const double bound = 32.0 * (1 << 20) + 4096.0 * w;
+            if (threads <= 16) {
+                EXPECT_LE(static_cast<double>(upscale_bytes(w, 1 << 20, rings)), bound)
+                    << w << " wide, " << threads << " threads";
+            }
+        }
+}
+
+// What memory a job reads and writes: a class of cells in a span of columns
+// of a ring row, a slot row of a pass's store, or an LR ring row.
 enum CellClass { lr_cells, diagonal_cells, axial_cells };
+enum Memory { grid_memory, store_memory, lr_memory };
 struct Touch {
-    int kind;  // 0 grid, 1 store
+    Memory memory;
     int index;
-    int what;  // the cell class, or the pass
+    int what;         // the cell class, or the pass
+    int first, last;  // columns
     bool writes;
 };
 
-bool is_target_row(int r, int h2) { return r >= first_target_row && r <= last_target_row(h2); }
+bool has_targets(Pass pass, int r, int w2, int h2) {
+    const RowSpan targets = target_columns(pass, r, w2, h2);
+    return targets.first <= targets.last;
+}
 
 CellClass class_of(Pass pass) { return pass == diagonal_pass ? diagonal_cells : axial_cells; }
 
-// Runs the pipeline of a grid h2 rows high on `threads` simulated threads,
-// each taking its jobs with next_job and reporting them with
-// complete_job, in a random interleaving, and checks each job as it starts.
-// Returns false on a stall.
+// Runs the pipeline of a w2 x h2 grid on `threads` simulated threads, each
+// taking its jobs with next_job and reporting them with complete_job, in a
+// random interleaving, and checks each job as it starts.  Returns false on
+// a stall.
 struct Simulation {
-    int h2, grid_rows, store_rows;
+    int w2, h2, grid_rows, store_rows, lr_rows;
     Progress progress;
-    std::vector<char> flags;
-    std::vector<int> occupant;  // the grid row each ring row holds
+    std::vector<int> counters;
+    std::vector<int> occupant, lr_occupant;  // the row each ring row holds
     std::vector<int> slot_holder[2];
-    std::vector<char> upsampled, estimated[2], finished[2], written;
+    std::vector<char> read, upsampled, finished[2], written;
+    std::vector<int> parts_estimated[2];
     std::vector<std::vector<Touch>> in_flight;
 
     // Rings of exactly the sizes given.
-    Simulation(int h, int grid, int store)
-        : h2(h),
+    Simulation(int w, int h, int grid, int store)
+        : w2(w),
+          h2(h),
           grid_rows(grid),
           store_rows(store),
-          flags(2 * static_cast<std::size_t>(store_rows)),
+          lr_rows(lr_rows_for(h / 2, grid)),
+          counters(static_cast<std::size_t>(progress_counters(grid, store))),
           occupant(static_cast<std::size_t>(grid_rows), -1),
+          lr_occupant(static_cast<std::size_t>(lr_rows), -1),
+          read(static_cast<std::size_t>(h / 2)),
           upsampled(static_cast<std::size_t>(h)),
           written(static_cast<std::size_t>(h)) {
-        char* const estimated_flags[2] = {flags.data(), flags.data() + store_rows};
-        start_progress(&progress, h2, grid_rows, store_rows, estimated_flags);
+        start_progress(&progress, w2, h2, grid_rows, store_rows, counters.data());
         for (int pass = 0; pass < 2; ++pass) {
             slot_holder[pass].assign(static_cast<std::size_t>(store_rows), -1);
-            estimated[pass].assign(static_cast<std::size_t>(h), 0);
+            parts_estimated[pass].assign(static_cast<std::size_t>(h), 0);
             finished[pass].assign(static_cast<std::size_t>(h), 0);
         }
     }
 
     std::size_t at(int r) const { return static_cast<std::size_t>(r); }
     bool in_grid(int r) const { return r >= 0 && r < h2; }
+    bool estimated(Pass pass, int r) const {
+        return parts_estimated[pass][at(r)] == estimate_parts(pass, r, w2, h2);
+    }
+    // A row's cells are final from a pass once it finished the row, or,
+    // where the pass has no targets, once they are final from the stage
+    // before.
+    bool done(int stage, int r) const {
+        if (stage == 0) return upsampled[at(r)];
+        const auto pass = static_cast<Pass>(stage - 1);
+        return finished[pass][at(r)] || (!has_targets(pass, r, w2, h2) && done(stage - 1, r));
+    }
 
     // The row r holds its ring row, and the stage before `stage` is done
     // with it: 0 upsampled, 1 finished by the diagonal pass, 2 by both.
     void expect_ready(int r, int stage, const char* job) const {
         EXPECT_EQ(occupant[at(r % grid_rows)], r) << job << ": row " << r << " not in the ring";
-        const bool ready = stage == 0   ? upsampled[at(r)]
-                           : stage == 1 ? finished[diagonal_pass][at(r)]
-                                        : finished[axial_pass][at(r)];
-        EXPECT_TRUE(ready) << job << ": row " << r << " not ready";
+        EXPECT_TRUE(done(stage, r)) << job << ": row " << r << " not ready";
     }
 
     std::vector<Touch> start(const Job& job) {
         std::vector<Touch> touches;
-        const auto grid = [&](int r, CellClass what, bool writes) {
-            touches.push_back({0, r % grid_rows, what, writes});
+        const auto grid = [&](int r, CellClass what, int first, int last, bool writes) {
+            touches.push_back({grid_memory, r % grid_rows, what, first, last, writes});
         };
-        const auto slot = [&](Pass pass, int r, bool writes) {
-            touches.push_back({1, r % store_rows, pass, writes});
+        const auto slot = [&](Pass pass, int r, int first, int last, bool writes) {
+            touches.push_back({store_memory, r % store_rows, pass, first, last, writes});
         };
-        const int p = job.pass;
+        const auto lr = [&](int i, bool writes) {
+            touches.push_back({lr_memory, i % lr_rows, 0, 0, w2, writes});
+        };
+        const auto p = static_cast<Pass>(job.pass);
         switch (job.kind) {
+            case job_read:
+                for (int i = job.first; i <= job.last; ++i) {
+                    EXPECT_TRUE(i > job.first || i == 0 || read[at(i - 1)]) << "reading " << i;
+                    const int previous = lr_occupant[at(i % lr_rows)];
+                    // Every HR row made from the previous row is upsampled.
+                    for (int r = 0; previous >= 0 && r < h2 && r / 2 - lr_rows_above <= previous;
+                         ++r) {
+                        EXPECT_TRUE(upsampled[at(r)]) << "reading " << i << " before " << r;
+                    }
+                    lr_occupant[at(i % lr_rows)] = i;
+                    lr(i, true);
+                }
+                break;
             case job_upsample:
                 for (int u = job.first; u <= job.last; ++u) {
                     const int previous = occupant[at(u % grid_rows)];
                     if (previous >= 0) {
                         EXPECT_TRUE(written[at(previous)]) << "upsampling " << u;
                     }
+                    for (int i = u / 2 - lr_rows_above; i <= u / 2 + lr_rows_below; ++i)
+                        if (i >= 0 && i < h2 / 2) {
+                            EXPECT_EQ(lr_occupant[at(i % lr_rows)], i) << "upsampling " << u;
+                            lr(i, false);
+                        }
                     occupant[at(u % grid_rows)] = u;
-                    for (CellClass c : {lr_cells, diagonal_cells, axial_cells}) grid(u, c, true);
+                    for (CellClass c : {lr_cells, diagonal_cells, axial_cells})
+                        grid(u, c, 0, w2 - 1, true);
                 }
                 break;
             case job_estimate: {
                 const int r = job.first;
+                const RowSpan columns = estimate_part_columns(p, r, w2, h2, job.part);
+                EXPECT_LE(columns.first, columns.last) << "estimating " << r;
+                const int left = columns.first - window_radius,
+                          right = columns.last + window_radius;
                 for (int d = -window_radius; d <= window_radius; ++d) {
                     expect_ready(r + d, p, "estimating");
-                    grid(r + d, lr_cells, false);
-                    if (job.pass == axial_pass) grid(r + d, diagonal_cells, false);
+                    grid(r + d, lr_cells, left, right, false);
+                    if (p == axial_pass) grid(r + d, diagonal_cells, left, right, false);
                 }
                 // The gathers read the pass's own cells before the pass.
                 for (int d = -fusion_reach; d <= fusion_reach; ++d) {
                     EXPECT_FALSE(finished[p][at(r + d)]) << "estimating " << r;
-                    grid(r + d, class_of(job.pass), false);
+                    grid(r + d, class_of(p), columns.first - fusion_reach,
+                         columns.last + fusion_reach, false);
                 }
                 const int previous = slot_holder[p][at(r % store_rows)];
                 for (int f = previous - fusion_reach; previous >= 0 && f <= previous + fusion_reach;
                      ++f)
-                    if (in_grid(f)) {
-                        EXPECT_TRUE(finished[p][at(f)])
-                            << "estimating " << r << " over " << previous;
+                    if (in_grid(f) && previous != r) {
+                        EXPECT_TRUE(done(p + 1, f)) << "estimating " << r << " over " << previous;
                     }
                 slot_holder[p][at(r % store_rows)] = r;
-                slot(job.pass, r, true);
+                slot(p, r, columns.first, columns.last, true);
                 break;
             }
             case job_finish:
                 for (int f = job.first; f <= job.last; ++f) {
-                    EXPECT_TRUE(f > job.first || f == 0 || finished[p][at(f - 1)])
-                        << "finishing " << f;
                     expect_ready(f, p, "finishing");
                     for (int t = f - fusion_reach; t <= f + fusion_reach; ++t) {
-                        if (!is_target_row(t, h2)) continue;
-                        EXPECT_TRUE(estimated[p][at(t)]) << "finishing " << f << " before " << t;
+                        if (!has_targets(p, t, w2, h2)) continue;
+                        EXPECT_TRUE(estimated(p, t)) << "finishing " << f << " before " << t;
                         EXPECT_EQ(slot_holder[p][at(t % store_rows)], t) << "finishing " << f;
-                        slot(job.pass, t, false);
+                        slot(p, t, 0, w2 - 1, false);
                     }
-                    grid(f, class_of(job.pass), true);
+                    grid(f, class_of(p), 0, w2 - 1, true);
                 }
                 break;
             case job_write:
                 for (int f = job.first; f <= job.last; ++f) {
                     EXPECT_TRUE(f > job.first || f == 0 || written[at(f - 1)]) << "writing " << f;
                     expect_ready(f, 2, "writing");
-                    for (CellClass c : {lr_cells, diagonal_cells, axial_cells}) grid(f, c, false);
+                    for (CellClass c : {lr_cells, diagonal_cells, axial_cells})
+                        grid(f, c, 0, w2 - 1, false);
                 }
                 break;
             case job_wait:
@@ -183,27 +253,44 @@ struct Simulation {
         for (const std::vector<Touch>& other : in_flight)
             for (const Touch& a : touches)
                 for (const Touch& b : other)
-                    if (a.kind == b.kind && a.index == b.index && a.what == b.what) {
+                    if (a.memory == b.memory && a.index == b.index && a.what == b.what &&
+                        a.first <= b.last && b.first <= a.last) {
                         EXPECT_FALSE(a.writes || b.writes)
                             << "job " << job.kind << " rows " << job.first << ".." << job.last
-                            << " touches what another job in flight writes";
+                            << " part " << job.part << " touches what another job in flight writes";
                     }
         return touches;
     }
 
     void end(const Job& job) {
         for (int r = job.first; r <= job.last; ++r) {
+            if (job.kind == job_read) read[at(r)] = 1;
             if (job.kind == job_upsample) upsampled[at(r)] = 1;
-            if (job.kind == job_estimate) estimated[job.pass][at(r)] = 1;
+            if (job.kind == job_estimate) ++parts_estimated[job.pass][at(r)];
             if (job.kind == job_finish) finished[job.pass][at(r)] = 1;
             if (job.kind == job_write) written[at(r)] = 1;
         }
         complete_job(&progress, job);
     }
 
+    // Whether next_job would give thread t a job, asked of a copy.
+    bool has_job(std::size_t t) const {
+        Progress peek = progress;
+        std::vector<int> peek_counters = counters;
+        const auto moved = [&](RowStage& stage) {
+            stage.parts_done = peek_counters.data() + (stage.parts_done - counters.data());
+        };
+        moved(peek.upsample);
+        for (int pass = 0; pass < 2; ++pass) {
+            moved(peek.estimate[pass]);
+            moved(peek.finish[pass]);
+        }
+        return next_job(&peek, t == 0).kind != job_wait;
+    }
+
     bool run(int threads, std::mt19937_64& gen) {
         std::vector<Job> held(static_cast<std::size_t>(threads),
-                              Job{job_wait, diagonal_pass, 0, -1});
+                              Job{job_wait, diagonal_pass, 0, -1, 0});
         std::vector<std::size_t> slot_of_thread(static_cast<std::size_t>(threads), 0);
         std::vector<char> gone(static_cast<std::size_t>(threads), 0);
         for (;;) {
@@ -214,15 +301,7 @@ struct Simulation {
             for (std::size_t t = 0; t < held.size(); ++t) {
                 if (gone[t]) continue;
                 ++running;
-                if (held[t].kind != job_wait) {
-                    can_act.push_back(t);
-                    continue;
-                }
-                Progress peek = progress;
-                std::vector<char> peek_flags = flags;
-                peek.pass[0].estimated = peek_flags.data();
-                peek.pass[1].estimated = peek_flags.data() + store_rows;
-                if (next_job(&peek, t == 0).kind != job_wait) can_act.push_back(t);
+                if (held[t].kind != job_wait || has_job(t)) can_act.push_back(t);
             }
             if (running == 0) break;
             if (can_act.empty()) return false;
@@ -251,33 +330,37 @@ struct Simulation {
     }
 };
 
+// Narrow grids (a job per row) and wide ones (several per row), rings of
+// the least sizes, the defaults, and those for the thread count.
 TEST(StageOrder, RandomSchedulesAreSafeAndNeverStall) {
     std::mt19937_64 gen(7);
-    const int rings[][2] = {{min_grid_rows, min_store_rows},
-                            {min_grid_rows + 1, min_store_rows + 1},
-                            {default_grid_rows, default_store_rows},
-                            {200, 64}};
-    for (const auto& ring : rings)
-        for (int threads : {1, 2, 3, 7})
-            for (int h2 : {6, 12, 14, 18, 24, 30, 47, 64, 150})
-                for (int schedule = 0; schedule < 8; ++schedule) {
-                    SCOPED_TRACE(testing::Message() << ring[0] << " grid rows, " << ring[1]
-                                                    << " slot rows, " << threads << " threads, "
-                                                    << h2 << " rows, schedule " << schedule);
-                    Simulation simulation(h2, grid_rows_for(h2, ring[0]),
-                                          store_rows_for(h2, ring[1]));
-                    ASSERT_TRUE(simulation.run(threads, gen)) << "stalled";
-                    if (HasFailure()) return;
-                }
+    for (int w2 : {12, 40, 1100})
+        for (int threads : {1, 2, 3, 7, 16, 64})
+            for (int ring = 0; ring < 3; ++ring)
+                for (int h2 : {6, 12, 14, 18, 24, 30, 47, 64, 150, 260})
+                    for (int schedule = 0; schedule < (threads > 7 ? 2 : 4); ++schedule) {
+                        if (w2 > 100 && threads < 7 && h2 > 100) continue;  // nothing new there
+                        const RingSizes rings = ring == 0 ? RingSizes{min_grid_rows, min_store_rows}
+                                                : ring == 1 ? default_rings
+                                                            : rings_for_threads(threads, w2 / 2);
+                        SCOPED_TRACE(testing::Message()
+                                     << w2 << " x " << h2 << ", " << rings.grid_rows
+                                     << " grid rows, " << rings.store_rows << " slot rows, "
+                                     << threads << " threads, schedule " << schedule);
+                        Simulation simulation(w2, h2, grid_rows_for(h2, rings.grid_rows),
+                                              store_rows_for(h2, rings.store_rows));
+                        ASSERT_TRUE(simulation.run(threads, gen)) << "stalled";
+                        if (HasFailure()) return;
+                    }
 }
 
 // The least sizes are tight: one row fewer in either ring, and a single
 // thread can no longer go on.
 TEST(StageOrder, SmallerRingsStall) {
     std::mt19937_64 gen(11);
-    Simulation short_grid(100, min_grid_rows - 1, min_store_rows);
+    Simulation short_grid(40, 100, min_grid_rows - 1, min_store_rows);
     EXPECT_FALSE(short_grid.run(1, gen));
-    Simulation short_store(100, min_grid_rows, min_store_rows - 1);
+    Simulation short_store(40, 100, min_grid_rows, min_store_rows - 1);
     EXPECT_FALSE(short_store.run(1, gen));
 }
 
