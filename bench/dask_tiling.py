@@ -5,10 +5,11 @@
     PYTHONPATH=build/python python3 bench/dask_tiling.py cluster [--side 16384] [--chunk 1024]
 
 overhead: the processor time of quillmorph.dask.upscale over a side x side
-image in chunk x chunk chunks (threaded scheduler, one thread a task)
-against quillmorph.upscale on the whole image (one thread), run alternately
-in one process; medians of the rounds and their ratio.  Both outputs are
-compared.
+image in chunk x chunk chunks (one thread a task) against quillmorph.upscale
+on the whole image, run alternately in one process: one task at a time
+against the call on one thread, and the threaded scheduler against the call
+on every processor; medians of the rounds and their ratios.  The outputs
+are compared.
 
 cluster: writes a side x side test chart (make_chart, QUILLMORPH_MAKE_CHART
 or build/make_chart) to zarr in a scratch folder, upscales it to zarr on a
@@ -54,20 +55,32 @@ def overhead(args):
     with tempfile.TemporaryDirectory() as folder:
         image = chart(args.side, folder)
     lazy = da.from_array(image, chunks=args.chunk)
-    whole_times, tiled_times = [], []
-    for round_number in range(args.rounds):
-        runs = [("whole", lambda: quillmorph.upscale(image, threads=1)),
-                ("tiled", lambda: quillmorph.dask.upscale(lazy).compute(scheduler="threads"))]
-        if round_number % 2:
-            runs.reverse()
-        results = {}
-        for name, run in runs:
-            seconds, results[name] = processor_seconds(run)
-            (whole_times if name == "whole" else tiled_times).append(seconds)
-        assert numpy.array_equal(results["whole"], results["tiled"]), "outputs differ"
-    whole, tiled = statistics.median(whole_times), statistics.median(tiled_times)
-    print(f"{args.side} x {args.side}, {args.chunk} x {args.chunk} chunks, {args.rounds} rounds: "
-          f"processor time whole {whole:.2f} s, tiled {tiled:.2f} s, tiled / whole {tiled / whole:.3f}")
+    # Serial: one task at a time against the call on one thread, which is
+    # the cost of tiling itself.  Parallel: the threaded scheduler's tasks
+    # side by side against the call on every processor, which both pay for
+    # sharing caches and memory.
+    pairs = {
+        "serial": (lambda: quillmorph.upscale(image, threads=1),
+                   lambda: quillmorph.dask.upscale(lazy).compute(scheduler="synchronous")),
+        "parallel": (lambda: quillmorph.upscale(image),
+                     lambda: quillmorph.dask.upscale(lazy).compute(scheduler="threads")),
+    }
+    print(f"{args.side} x {args.side}, {args.chunk} x {args.chunk} chunks, {args.rounds} rounds, "
+          "medians of processor time:")
+    for name, (whole_run, tiled_run) in pairs.items():
+        whole_times, tiled_times = [], []
+        for round_number in range(args.rounds):
+            runs = [(whole_times, whole_run), (tiled_times, tiled_run)]
+            if round_number % 2:
+                runs.reverse()
+            results = []
+            for times, run in runs:
+                seconds, result = processor_seconds(run)
+                times.append(seconds)
+                results.append(result)
+            assert numpy.array_equal(results[0], results[1]), "outputs differ"
+        whole, tiled = statistics.median(whole_times), statistics.median(tiled_times)
+        print(f"  {name:8}  whole {whole:.2f} s, tiled {tiled:.2f} s, tiled / whole {tiled / whole:.3f}")
     print("Outputs byte-identical.")
 
 
