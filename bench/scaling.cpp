@@ -10,8 +10,7 @@
 // threads take jobs as the real ones do, one scheduler call at a time, and
 // a waiting thread is woken as the real ones are.  Beside the projection it
 // measures the real speedup at every thread count this machine has
-// (alternating runs, medians), and projects the rules and rings as they
-// were before (bench/stages_before.*).  Speedups are over 1 thread.
+// (alternating runs, medians).  Speedups are over 1 thread.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -24,7 +23,6 @@
 #include "interp/pipeline.h"
 #include "interp/pixels.h"
 #include "interp/upscale.h"
-#include "stages_before.h"
 
 namespace quillmorph {
 
@@ -203,7 +201,6 @@ struct NowRules {
     using Job = quillmorph::Job;
     Progress progress;
     std::vector<int> counters;
-    static constexpr bool wakes_one = true;  // a job taken wakes one waiting helper
 
     NowRules(int w, int h, RingSizes rings) {
         const int h2 = 2 * h;
@@ -236,51 +233,6 @@ struct NowRules {
     }
 };
 
-// The rules and rings as they were: every job done wakes every thread.
-struct BeforeRules {
-    using Job = before::Job;
-    before::Progress progress;
-    std::vector<char> flags;
-    int h;
-    static constexpr bool wakes_one = false;
-
-    BeforeRules(int w, int h_, RingSizes rings) : h(h_) {
-        (void)w;
-        const int h2 = 2 * h;
-        const int store = store_rows_for(h2, rings.store_rows);
-        flags.resize(2 * static_cast<std::size_t>(store));
-        char* const estimated[2] = {flags.data(), flags.data() + store};
-        before::start_progress(&progress, h2, grid_rows_for(h2, rings.grid_rows), store, estimated);
-    }
-    Job next(bool io) { return before::next_job(&progress, io); }
-    void complete(const Job& job) { before::complete_job(&progress, job); }
-    static bool io_job() { return false; }
-    static bool waits(const Job& job) { return job.kind == before::job_wait; }
-    static bool done(const Job& job) { return job.kind == before::job_done; }
-    // Upsampling read the LR rows it needed first; an estimate took a row.
-    double cost(const Costs& c, const Job& job) const {
-        switch (job.kind) {
-            case before::job_upsample: {
-                const int lr_first = job.first == 0 ? 0 : std::min(job.first / 2 + 2, h - 1) + 1;
-                const int lr_last = std::min(job.last / 2 + 2, h - 1);
-                return sum(c.upsample, job.first, job.last) + sum(c.read, lr_first, lr_last);
-            }
-            case before::job_estimate: {
-                double s = 0;
-                for (double part : c.estimate[job.pass][static_cast<std::size_t>(job.first)])
-                    s += part;
-                return s;
-            }
-            case before::job_finish:
-                return sum(c.finish[job.pass], job.first, job.last);
-            case before::job_write:
-                return sum(c.write, job.first, job.last);
-            default:
-                return 0;
-        }
-    }
-};
-
 // The time `threads` threads take under the rules, each scheduler call
 // holding the one lock for c.scheduler seconds.  Thread 0 reads and writes.
 template <class Rules>
@@ -301,13 +253,6 @@ double simulate(Rules rules, const Costs& c, int threads) {
         lock_free = at + c.scheduler;
         if (holds[t]) {
             rules.complete(held[t]);
-            // Before, every job done woke every waiting thread.
-            if (!Rules::wakes_one)
-                for (std::size_t u = 0; u < n; ++u)
-                    if (waiting[u]) {
-                        waiting[u] = 0;
-                        ready[u] = lock_free;
-                    }
         }
         holds[t] = 0;
         const Job job = rules.next(t == 0);
@@ -330,13 +275,12 @@ double simulate(Rules rules, const Costs& c, int threads) {
             waiting[t] = 1;
             continue;
         }
-        if (Rules::wakes_one) {
-            for (std::size_t u = 1; u < n; ++u)
-                if (waiting[u]) {
-                    wake(u);
-                    break;
-                }
-        }
+        // A job taken wakes one waiting helper, as in the real run.
+        for (std::size_t u = 1; u < n; ++u)
+            if (waiting[u]) {
+                wake(u);
+                break;
+            }
         held[t] = job;
         holds[t] = 1;
         ready[t] = lock_free + rules.cost(c, job);
@@ -357,7 +301,7 @@ double run_seconds(const std::vector<unsigned char>& lr, int w, int h, int threa
 
 struct Figures {
     std::string name;
-    std::map<int, double> projected, projected_before, measured;
+    std::map<int, double> projected, measured;
     double serial_share;
     double scheduler;
 };
@@ -370,12 +314,9 @@ Figures figures_for(int w, int h, bool measure) {
     f.serial_share = c.serial / c.total;
     f.scheduler = c.scheduler;
     const double one = simulate(NowRules(w, h, rings_for_threads(1, w)), c, 1);
-    const double one_before = simulate(BeforeRules(w, h, default_rings), c, 1);
     for (int threads : projected_threads) {
         f.projected[threads] =
             one / simulate(NowRules(w, h, rings_for_threads(threads, w)), c, threads);
-        f.projected_before[threads] =
-            one_before / simulate(BeforeRules(w, h, default_rings), c, threads);
     }
     const int machine = measure ? available_threads() : 0;
     std::map<int, std::vector<double>> times;
@@ -412,10 +353,9 @@ void print_table(const std::vector<Figures>& all) {
             "%s: work on one thread at a time (reads, writes, scheduling) %.2f%%, "
             "%.0f ns a scheduler call\n",
             f.name.c_str(), 100 * f.serial_share, 1e9 * f.scheduler);
-        std::printf("  threads  projected  before  measured\n");
+        std::printf("  threads  projected  measured\n");
         for (int threads : projected_threads) {
-            std::printf("  %7d  %8.2fx  %5.2fx", threads, f.projected.at(threads),
-                        f.projected_before.at(threads));
+            std::printf("  %7d  %8.2fx", threads, f.projected.at(threads));
             const auto m = f.measured.find(threads);
             if (m != f.measured.end()) {
                 const double off = f.projected.at(threads) / m->second - 1;
