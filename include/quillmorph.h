@@ -1,7 +1,8 @@
 /*
  * quillmorph.h: the Quillmorph library, version 1.
  *
- * Quillmorph doubles the resolution of 8-bit grayscale images.  A W x H
+ * Quillmorph doubles the resolution of grayscale images of 8 or 16 bits
+ * and any maxval up to 65535.  A W x H
  * image becomes one of 2W x 2H: the original pixels stay at the even
  * positions (row 2y, column 2x), and every other pixel is estimated, first
  * by a fixed 4-tap filter, then by two adaptive least-squares passes that
@@ -9,17 +10,26 @@
  * every call, on every platform, processor and thread count, writes the same
  * bytes as the command-line tool writes after its PGM header.
  *
- * Three calls do the work:
+ * Three calls do the work, each for 8-bit samples (unsigned char) and, with
+ * 16 in its name, for 16-bit samples (uint16_t, in the machine's own byte
+ * order):
  *
  *   qm_upscale         a whole image in memory into a whole image in memory;
  *   qm_upscale_rows    a stream of rows in, a stream of rows out, in memory
- *                      bounded by the width (about 3.2 KB per LR column),
+ *                      bounded by the width (about 3.3 KB per LR column),
  *                      whatever the height;
  *   qm_upscale_region  any rectangle of the output, exactly as the whole
  *                      image has it, from the part of the input around it:
  *                      for tiles, and for images too large for one machine.
  *
- * Both take optional settings (threads, a progress hook) in a qm_options.
+ * All take optional settings (threads, a progress hook, the maxval) in a
+ * qm_options.
+ *
+ * Deep images.  The maxval M is the largest value a sample may take: 255
+ * for the 8-bit calls and 65535 for the 16-bit ones unless the options say
+ * otherwise (4095 for a 12-bit camera, say).  Every bound of the method
+ * scales with M; the output lies in 0..M.  An 8-bit image is upscaled to
+ * the same bytes by either width of call.
  *
  * Errors.  Every call that can fail returns an int: QM_OK (0) or one of the
  * negative QM_ERROR_ codes below; qm_status_string gives a sentence for it.
@@ -46,10 +56,11 @@
 #define QUILLMORPH_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 /* The version of this header; qm_version_number() gives the library's. */
 #define QUILLMORPH_VERSION_MAJOR 1
-#define QUILLMORPH_VERSION_MINOR 0
+#define QUILLMORPH_VERSION_MINOR 1
 #define QUILLMORPH_VERSION_PATCH 0
 #define QUILLMORPH_VERSION_NUMBER \
     (QUILLMORPH_VERSION_MAJOR * 10000 + QUILLMORPH_VERSION_MINOR * 100 + QUILLMORPH_VERSION_PATCH)
@@ -101,6 +112,8 @@ QM_API const char* qm_version_string(void);
 #define QM_ERROR_WRITE (-6)
 /* The progress hook asked to stop. */
 #define QM_ERROR_CANCELLED (-7)
+/* A sample of the input lies above the maxval (since 1.1). */
+#define QM_ERROR_SAMPLE (-8)
 
 /* A static English sentence for any status, never NULL; an unknown code
  * says so.  The text is the same for every call and never freed. */
@@ -119,9 +132,11 @@ QM_API void qm_options_free(qm_options* options);
 
 /* Threads a call works on: 0 (the default) for every processor the process
  * may use (its affinity mask and CPU quota), 1 for the calling thread
- * alone, n for at most n.  QM_ERROR_ARGUMENT when negative or options is
+ * alone, n for at most n.  However many are asked for, at most
+ * QM_MAX_THREADS run.  QM_ERROR_ARGUMENT when negative or options is
  * NULL.  Threads that cannot be started are done without. */
 QM_API int qm_options_set_threads(qm_options* options, int threads);
+#define QM_MAX_THREADS 256
 
 /* Progress of a call.  progress(user, rows_done, rows_total) is called on
  * the calling thread with the HR rows handed out so far and in all: in
@@ -131,6 +146,12 @@ QM_API int qm_options_set_threads(qm_options* options, int threads);
  * when options is NULL. */
 typedef int (*qm_progress_fn)(void* user, int rows_done, int rows_total);
 QM_API int qm_options_set_progress(qm_options* options, qm_progress_fn progress, void* user);
+
+/* The maxval M of the images, 1..65535 (since 1.1).  Unset, it is 255 for
+ * the 8-bit calls and 65535 for the 16-bit ones; an 8-bit call with a
+ * maxval above 255 fails with QM_ERROR_ARGUMENT.  QM_ERROR_ARGUMENT when
+ * maxval is out of range or options is NULL. */
+QM_API int qm_options_set_maxval(qm_options* options, int maxval);
 
 /* ---- Upscaling --------------------------------------------------------- */
 
@@ -142,11 +163,18 @@ QM_API int qm_options_set_progress(qm_options* options, qm_progress_fn progress,
  * and must not overlap hr.
  *
  * Returns QM_OK; QM_ERROR_ARGUMENT (null pointers, short strides, overlap,
- * bad options), QM_ERROR_SIZE (a side below 3), QM_ERROR_TOO_LARGE, or
- * QM_ERROR_NO_MEMORY with nothing written; or QM_ERROR_CANCELLED with hr
- * written only in part. */
+ * bad options), QM_ERROR_SIZE (a side below 3), QM_ERROR_TOO_LARGE,
+ * QM_ERROR_SAMPLE (a sample above the maxval) or QM_ERROR_NO_MEMORY with
+ * nothing written; or QM_ERROR_CANCELLED with hr written in part (in full
+ * when the hook asked to stop at its last call, which comes after the last
+ * row). */
 QM_API int qm_upscale(const unsigned char* lr, int width, int height, ptrdiff_t lr_stride,
                       unsigned char* hr, ptrdiff_t hr_stride, const qm_options* options);
+
+/* The same for 16-bit samples (since 1.1).  Strides are still in bytes, at
+ * least 2*width for lr and 4*width for hr, and even. */
+QM_API int qm_upscale16(const uint16_t* lr, int width, int height, ptrdiff_t lr_stride,
+                        uint16_t* hr, ptrdiff_t hr_stride, const qm_options* options);
 
 /* Reads the next LR row, width bytes, into row; returns 0, or non-zero to
  * stop the call with QM_ERROR_READ. */
@@ -165,10 +193,23 @@ typedef int (*qm_write_row_fn)(void* user, const unsigned char* row);
  *
  * Returns QM_OK; QM_ERROR_ARGUMENT, QM_ERROR_SIZE, QM_ERROR_TOO_LARGE or
  * QM_ERROR_NO_MEMORY before any callback is made; or QM_ERROR_READ,
- * QM_ERROR_WRITE or QM_ERROR_CANCELLED when a callback stopped the call
+ * QM_ERROR_WRITE or QM_ERROR_CANCELLED when a callback stopped the call,
+ * or QM_ERROR_SAMPLE as soon as a row read holds a sample above the maxval
  * (no callback is made after that). */
 QM_API int qm_upscale_rows(int width, int height, qm_read_row_fn read_row,
                            qm_write_row_fn write_row, void* user, const qm_options* options);
+
+/* The same for 16-bit samples (since 1.1): rows of width and 2*width
+ * uint16_t. */
+typedef int (*qm_read_row16_fn)(void* user, uint16_t* row);
+typedef int (*qm_write_row16_fn)(void* user, const uint16_t* row);
+QM_API int qm_upscale16_rows(int width, int height, qm_read_row16_fn read_row,
+                             qm_write_row16_fn write_row, void* user, const qm_options* options);
+
+/* QM_OK when a width x height image can be upscaled, QM_ERROR_SIZE or
+ * QM_ERROR_TOO_LARGE when not: the calls' own size check, for a caller who
+ * wants to know before it makes its buffers or files (since 1.1). */
+QM_API int qm_check_size(int width, int height);
 
 /* ---- Regions ----------------------------------------------------------- */
 
@@ -196,13 +237,33 @@ QM_API int qm_upscale_rows(int width, int height, qm_read_row_fn read_row,
  * Returns QM_OK; QM_ERROR_ARGUMENT (null pointers, rectangles that do not
  * fit the image, a window short of a pixel the region needs, short strides,
  * overlap, bad options), QM_ERROR_SIZE or QM_ERROR_TOO_LARGE (for the image
- * size), or QM_ERROR_NO_MEMORY with nothing written; or QM_ERROR_CANCELLED
- * (the progress hook counts the region's rows) with hr written in part. */
+ * size), QM_ERROR_SAMPLE (a sample above the maxval among those the region
+ * needs) or QM_ERROR_NO_MEMORY with nothing written; or QM_ERROR_CANCELLED
+ * (the progress hook counts the region's rows) with hr written in part, as
+ * for qm_upscale. */
 QM_API int qm_upscale_region(const unsigned char* window, int window_width, int window_height,
                              ptrdiff_t window_stride, int window_x, int window_y, int image_width,
                              int image_height, int region_x, int region_y, int region_width,
                              int region_height, unsigned char* hr, ptrdiff_t hr_stride,
                              const qm_options* options);
+
+/* The same for 16-bit samples (since 1.1); strides in bytes, even. */
+QM_API int qm_upscale16_region(const uint16_t* window, int window_width, int window_height,
+                               ptrdiff_t window_stride, int window_x, int window_y,
+                               int image_width, int image_height, int region_x, int region_y,
+                               int region_width, int region_height, uint16_t* hr,
+                               ptrdiff_t hr_stride, const qm_options* options);
+
+/* The window a region needs (since 1.1): the LR rectangle that
+ * qm_upscale_region reads for the region_width x region_height rectangle at
+ * (region_x, region_y) of the output of an image_width x image_height
+ * image, written to the four int pointers.  Returns QM_OK; QM_ERROR_SIZE or
+ * QM_ERROR_TOO_LARGE for the image size; QM_ERROR_ARGUMENT for a null
+ * pointer or a region that is empty or does not fit the output, with
+ * nothing written. */
+QM_API int qm_region_window(int image_width, int image_height, int region_x, int region_y,
+                            int region_width, int region_height, int* window_x, int* window_y,
+                            int* window_width, int* window_height);
 
 #ifdef __cplusplus
 }
