@@ -208,6 +208,10 @@ def _int_tuple(value: Any, length: int, name: str) -> Tuple[int, ...]:
         raise TypeError(f"{name} must be a tuple of {length} integers, not {value!r}") from None
     if len(items) != length:
         raise ValueError(f"{name} must hold {length} integers, not {len(items)}: {value!r}")
+    # Past the library's int every coordinate is out of range anyway: a
+    # ValueError like any other, not an OverflowError from the module.
+    if any(abs(item) > _INT_MAX for item in items):
+        raise ValueError(f"{name} {value!r} lies beyond the sizes the library addresses")
     return items
 
 

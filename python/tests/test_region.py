@@ -85,6 +85,7 @@ WRONG_REGIONS = [
     ("window past the image", {"window_origin": (1, 0)}, ValueError, "does not fit an image"),
     ("region past the output", {"region": (30, 0, 11, 4)}, ValueError, "does not fit the output"),
     ("empty region", {"region": (0, 0, 0, 4)}, ValueError, "does not fit the output"),
+    ("image past an int", {"image_shape": (2**40, 20)}, ValueError, "sizes the library addresses"),
     ("window short of the halo", {"window": IMAGE[:8, :8]}, ValueError, "HALO = 7"),
     ("negative threads", {"threads": -1}, ValueError, "threads"),
     ("out of the wrong shape", {"out": numpy.zeros((4, 5), numpy.uint8)}, ValueError, r"\(4, 4\)"),
