@@ -78,7 +78,7 @@ IMAGE = numpy.zeros((20, 20), numpy.uint8)
 # (case, arguments changed, exception, message pattern)
 WRONG_REGIONS = [
     ("dtype", {"window": IMAGE.astype(numpy.int16)}, TypeError, r"window\.astype\(numpy\.uint8\)"),
-    ("3-D window", {"window": numpy.zeros((20, 20, 3), numpy.uint8)}, ValueError, "2 dimensions"),
+    ("4-D window", {"window": numpy.zeros((20, 20, 3, 2), numpy.uint8)}, ValueError, "2 dimensions"),
     ("small image", {"window": IMAGE[:2, :2], "image_shape": (2, 2)}, ValueError, "each side"),
     ("origin not a pair", {"window_origin": (0,)}, ValueError, "2 integers"),
     ("origin of floats", {"window_origin": (0.5, 0)}, TypeError, "integers"),
