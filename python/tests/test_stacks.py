@@ -1,7 +1,8 @@
 """uint8 and uint16 images, maxvals and stacks of any number of dimensions:
 every image of a stack comes out as the 2-D call makes it, whichever axes
-are doubled, whatever the layout and byte order, in memory and by regions;
-wrong arguments are refused before any work."""
+are doubled, whatever the layout and byte order, in memory, by regions and
+on Dask; wrong arguments are refused before any work (on Dask, as the graph
+is built)."""
 
 import tracemalloc
 
@@ -11,6 +12,13 @@ from numpy.testing import assert_array_equal
 
 import quillmorph
 from conftest import random_stack
+
+try:
+    import dask.array as dask_array
+
+    import quillmorph.dask
+except ImportError:  # the Dask rows are skipped
+    dask_array = None
 
 BIG_ENDIAN = numpy.dtype(">u2")
 
@@ -29,7 +37,11 @@ def whole_region(array, **arguments):
                                      region=(0, 0, 2 * height, 2 * width), **arguments)
 
 
-UP, REGION = quillmorph.upscale, whole_region
+def on_dask(array, **arguments):
+    return quillmorph.dask.upscale(array, **arguments).compute(scheduler="sync")
+
+
+UP, REGION, DASK = quillmorph.upscale, whole_region, on_dask
 U8, U16, STACK = random_stack((9, 8)), random_stack((9, 8), 4095), random_stack((3, 9, 8), 65535)
 
 # (case, call, array, arguments, exception, message): without an exception
@@ -83,6 +95,24 @@ CASES = [
     ("out of a stack", UP, STACK, {"axes": (1, 2), "out": numpy.empty((6, 18, 16), numpy.uint16)},
      ValueError, r"shape \(3, 18, 16\)"),
 ]
+if dask_array is not None:
+    lazy = dask_array.from_array
+    CASES += [
+        ("dask stack", DASK, lazy(STACK, chunks=(2, 4, 5)), {"axes": (-2, -1)}, None, None),
+        ("dask (H, W, C)", DASK, lazy(numpy.moveaxis(STACK, 0, 2), chunks=(5, 3, 1)), {}, None,
+         None),
+        ("dask big-endian", DASK, lazy(U16.astype(BIG_ENDIAN), chunks=4), {"maxval": 4095}, None,
+         None),
+        ("dask empty chunk", DASK, lazy(U8, chunks=((0, 9), (8,))), {}, ValueError,
+         "size 0 along axis 0"),
+        ("dask unknown chunks", DASK, lazy(U8, 3)[lazy(U8[:, 0], 3) < 9], {}, ValueError,
+         r"compute_chunk_sizes\(\)"),
+        ("dask fractional threads", DASK, lazy(U8), {"threads": 1.5}, TypeError, "float"),
+        ("dask negative threads", DASK, lazy(U8), {"threads": -2}, ValueError, "not -2"),
+        ("dask maxval", DASK, lazy(U8), {"maxval": 256}, ValueError, "does not fit uint8"),
+        ("dask axes", DASK, lazy(STACK), {"axes": (0, 0)}, ValueError, "same axis"),
+        ("dask dtype", DASK, lazy(U8.astype(float)), {}, TypeError, r"astype\(numpy\.uint16\)"),
+    ]
 # fmt: on
 
 
@@ -90,8 +120,9 @@ CASES = [
                          ids=[row[0] for row in CASES])
 def test_dtypes_maxvals_and_axes(case, call, array, arguments, exception, message):
     if exception is not None:
+        # Dask's checks come as the graph is built: nothing is computed.
         with pytest.raises(exception, match=message):
-            call(array, **arguments)
+            (quillmorph.dask.upscale if call is DASK else call)(array, **arguments)
         return
     result = call(array, **arguments)
     array = numpy.asarray(array)
