@@ -43,14 +43,14 @@ int main(int argc, char** argv) {
     const std::size_t count = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
     std::vector<unsigned char> lr8(count), hr8(4 * count);
     std::vector<std::uint16_t> lr16(count), hr16(4 * count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double x = static_cast<double>(i % static_cast<std::size_t>(side));
-        const double y = static_cast<double>(i / static_cast<std::size_t>(side));
-        double v = 110 + 70 * std::sin(0.5 * x + 0.25 * y) + 40 * std::cos(0.07 * x * y);
-        if (x > side / 2 + y / 3) v = 255 - v;
-        lr8[i] = static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
-        lr16[i] = static_cast<std::uint16_t>(257 * lr8[i]);
-    }
+    std::size_t i = 0;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x, ++i) {
+            double v = 110 + 70 * std::sin(0.5 * x + 0.25 * y) + 40 * std::cos(0.07 * x * y);
+            if (x > side / 2.0 + y / 3.0) v = 255 - v;
+            lr8[i] = static_cast<unsigned char>(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
+            lr16[i] = static_cast<std::uint16_t>(257 * lr8[i]);
+        }
     qm_options* options = qm_options_new();
     qm_options_set_threads(options, 1);
     const std::ptrdiff_t row8 = side, row16 = 2 * static_cast<std::ptrdiff_t>(side);
