@@ -408,7 +408,8 @@ def _check_out(
     if not isinstance(out, numpy.ndarray):
         raise ValueError(f"out must be a numpy.ndarray, not {type(out).__name__}")
     if out.dtype != dtype:
-        order = " (results are in the machine's byte order)" if out.dtype.kind == "u" else ""
+        swapped = out.dtype.kind == "u" and out.dtype.newbyteorder("=") == dtype
+        order = " (results are in the machine's byte order)" if swapped else ""
         raise ValueError(f"out must have dtype {dtype}, not {out.dtype}{order}")
     if out.shape != shape:
         raise ValueError(f"out must have shape {shape} ({expected}), not {out.shape}")
