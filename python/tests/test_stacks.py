@@ -138,7 +138,7 @@ def test_dtypes_maxvals_and_axes(case, call, array, arguments, exception, messag
 
 
 def unaligned(stack):
-    """A read-only copy of stack whose samples lie at odd addresses."""
+    """A copy of stack whose samples lie at odd addresses."""
     memory = numpy.zeros(stack.nbytes + 1, numpy.uint8)
     memory[1:] = numpy.frombuffer(stack.tobytes(), numpy.uint8)
     return numpy.frombuffer(memory.data, stack.dtype, offset=1).reshape(stack.shape)
