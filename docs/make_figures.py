@@ -98,14 +98,14 @@ class Picture:
 
 
 PICTURES = [
-    Picture("text", "Text: handwritten formulas on paper", "text.png", (48, 20),
-            "scikit-image's `text` sample (from Wikimedia Commons); public domain"),
-    Picture("photograph", "Photograph: a camera on a tripod", "camera.png", (132, 250),
-            "scikit-image's `camera` sample, by Lav Varshney; CC0"),
-    Picture("retina", "Medical: blood vessels of a retina", "microaneurysms.png", (20, 20),
-            "scikit-image's `microaneurysms` sample, by Andreas Maier; CC0"),
-    Picture("chart", "Chart: a slanted square and thin lines", "chart", (40, 296),
-            "made by this project's `make_chart`"),
+    Picture("text", "Text: handwriting", "text.png", (48, 20),
+            "scikit-image's `text` (Wikimedia Commons); public domain"),
+    Picture("photograph", "Photograph", "camera.png", (132, 250),
+            "scikit-image's `camera` (Lav Varshney); CC0"),
+    Picture("retina", "Medical: retina", "microaneurysms.png", (20, 20),
+            "scikit-image's `microaneurysms` (Andreas Maier); CC0"),
+    Picture("chart", "Chart: lines and edges", "chart", (40, 296),
+            "this project's `make_chart`"),
 ]
 
 
@@ -252,7 +252,7 @@ def make(tools, out_dir):
             unaligned = psnr(resized(lr), truth)
             page.append(f"## {picture.title}\n\n![{picture.title}: nearest neighbour, bicubic, "
                         f"Quillmorph, ground truth]({file_name})\n\n"
-                        f"{picture.credit}.  The crop: {CROP} x {CROP} pixels at row {y}, "
+                        f"Source: {picture.credit}.  The crop: {CROP} x {CROP} pixels at row {y}, "
                         f"column {x} of {width} x {height}.  PSNR of the whole image: bicubic "
                         f"{cubic:.2f} dB, Quillmorph {ours:.2f} dB ({ours - cubic:+.2f} dB); "
                         f"`cv2.resize` as it comes {unaligned:.2f} dB.\n")
