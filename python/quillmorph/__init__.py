@@ -133,12 +133,7 @@ def upscale(
     lr = numpy.asarray(image)
     dtype = _sample_dtype(lr, "image")
     doubled = _image_axes(lr.shape, axes, "image")
-    height, width = lr.shape[doubled[0]], lr.shape[doubled[1]]
-    if height < 3 or width < 3:
-        raise ValueError(
-            f"image of shape {lr.shape} has an unsupported size of {width} x {height} pixels "
-            "(each side must be 3 or more)"
-        )
+    height, width = _image_sides(lr.shape, doubled, "image")
     maximum = _check_maxval(maxval, dtype)
     thread_count = _check_threads(threads)
     if progress is not None and not callable(progress):
@@ -307,6 +302,18 @@ def _sample_dtype(lr: numpy.ndarray, name: str) -> numpy.dtype:
             "its values fit"
         )
     return dtype
+
+
+def _image_sides(shape: Tuple[int, ...], doubled: Tuple[int, int], name: str) -> Tuple[int, int]:
+    """The height and width of the image along the doubled axes, each 3 or
+    more (ValueError otherwise)."""
+    height, width = shape[doubled[0]], shape[doubled[1]]
+    if height < 3 or width < 3:
+        raise ValueError(
+            f"{name} of shape {shape} has an unsupported size of {width} x {height} pixels "
+            "(each side must be 3 or more)"
+        )
+    return height, width
 
 
 def _image_axes(shape: Tuple[int, ...], axes: Any, name: str) -> Tuple[int, int]:

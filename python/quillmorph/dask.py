@@ -36,6 +36,7 @@ from . import (
     _check_maxval,
     _check_threads,
     _image_axes,
+    _image_sides,
     _region_window,
     _sample_dtype,
     _with_sides,
@@ -85,12 +86,7 @@ def upscale(
             "first"
         )
     doubled = _image_axes(lr.shape, axes, "array")
-    height, width = lr.shape[doubled[0]], lr.shape[doubled[1]]
-    if height < 3 or width < 3:
-        raise ValueError(
-            f"array of shape {lr.shape} has an unsupported size of {width} x {height} pixels "
-            "(each side must be 3 or more)"
-        )
+    height, width = _image_sides(lr.shape, doubled, "array")
     for axis, sizes in enumerate(lr.chunks):
         if 0 in sizes:
             raise ValueError(
