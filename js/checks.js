@@ -1,0 +1,74 @@
+// The checks of upscale()'s arguments, shared by the module's own call and
+// the worker wrapper, which checks before it posts anything: every message
+// text about a bad argument is here.
+
+// The sample kinds taken, with their width in bits.
+const kinds = new Map([
+  [Uint8Array, 8],
+  [Uint8ClampedArray, 8],
+]);
+
+// The library's own limit: twice a side must fit a C int.
+const largestSide = 0x3fffffff;
+const smallestSide = 3;
+
+function describe(value) {
+  if (value === null) return 'null';
+  if (typeof value === 'object') return `a ${value.constructor?.name ?? 'object'}`;
+  if (typeof value === 'string') return `the string ${JSON.stringify(value.slice(0, 20))}`;
+  return `${typeof value} ${String(value)}`;
+}
+
+function checkSide(name, value) {
+  if (typeof value !== 'number') {
+    throw new TypeError(`quillmorph: ${name} must be a number, not ${describe(value)}`);
+  }
+  if (!Number.isInteger(value)) {
+    throw new RangeError(`quillmorph: ${name} must be a whole number of pixels, not ${value}`);
+  }
+  if (value < smallestSide) {
+    throw new RangeError(`quillmorph: ${name} must be at least ${smallestSide} pixels, not ${value}`);
+  }
+  if (value > largestSide) {
+    throw new RangeError(`quillmorph: ${name} must be at most ${largestSide} pixels, not ${value}`);
+  }
+}
+
+/**
+ * Checks upscale()'s arguments and returns what the call needs:
+ * { bits, onProgress, signal }.  Throws a TypeError or a RangeError
+ * that names the argument at fault.
+ */
+export function checkArguments(pixels, width, height, options) {
+  const bits = kinds.get(pixels?.constructor);
+  if (bits === undefined || !ArrayBuffer.isView(pixels)) {
+    throw new TypeError(
+      `quillmorph: pixels must be a Uint8Array or Uint8ClampedArray, not ${describe(pixels)}`,
+    );
+  }
+  checkSide('width', width);
+  checkSide('height', height);
+  if (pixels.length !== width * height) {
+    throw new RangeError(
+      `quillmorph: pixels holds ${pixels.length} samples, but a ${width} x ${height} image has ${width * height}`,
+    );
+  }
+  if (options === undefined || options === null) options = {};
+  if (typeof options !== 'object') {
+    throw new TypeError(`quillmorph: options must be an object, not ${describe(options)}`);
+  }
+  const { onProgress, signal } = options;
+  if (onProgress !== undefined && typeof onProgress !== 'function') {
+    throw new TypeError(`quillmorph: onProgress must be a function, not ${describe(onProgress)}`);
+  }
+  if (signal !== undefined && (typeof signal !== 'object' || signal === null || typeof signal.aborted !== 'boolean')) {
+    throw new TypeError(`quillmorph: signal must be an AbortSignal, not ${describe(signal)}`);
+  }
+  return { bits, onProgress, signal };
+}
+
+/** The error a cancelled call rejects with: the signal's reason, or an AbortError. */
+export function abortError(signal) {
+  if (signal?.reason !== undefined) return signal.reason;
+  return new DOMException('quillmorph: the upscale was aborted', 'AbortError');
+}

@@ -1,0 +1,34 @@
+/** Samples of 8 bits; the result is of the same kind. */
+export type Pixels = Uint8Array | Uint8ClampedArray;
+
+export interface UpscaleOptions {
+  /**
+   * Called every few output rows, and once at the end, with the rows of the
+   * 2*height output done so far and in all.  A throw stops the call, which
+   * rejects with what was thrown.
+   */
+  onProgress?: (rowsDone: number, rowsTotal: number) => void;
+  /** Cancels the call: it rejects with the signal's reason (an AbortError). */
+  signal?: AbortSignal;
+}
+
+/**
+ * Doubles the resolution of a width x height grayscale image, given row by
+ * row: the result is the 2*width x 2*height image, row by row, of the same
+ * array kind, the same bytes as the native library gives.  Sides must be
+ * whole numbers of at least 3 pixels, and pixels.length must be
+ * width * height: otherwise the promise rejects with a TypeError or a
+ * RangeError that says what is wrong.  Calls run one at a time.
+ */
+export function upscale<T extends Pixels>(
+  pixels: T,
+  width: number,
+  height: number,
+  options?: UpscaleOptions,
+): Promise<T>;
+
+/** The version of the library in the module: "major.minor.patch". */
+export function version(): Promise<string>;
+
+/** Bytes of the module's heap in use between calls (for leak checks). */
+export function memoryInUse(): Promise<number>;

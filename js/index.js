@@ -1,0 +1,184 @@
+// quillmorph: doubles the resolution of grayscale images, in WebAssembly,
+// to the same bytes as the native library.
+//
+// The module (dist/, built from the library's C++ by Emscripten) runs one
+// call at a time on the calling thread.  Its progress hook comes back here
+// every few rows: to report, to see whether the signal has fired, and now
+// and then to let the event loop run (the call is suspended meanwhile), so
+// that a long call neither freezes its thread nor misses an abort.
+import createQuillmorphModule from './dist/quillmorph_wasm.js';
+import { abortError, checkArguments } from './checks.js';
+
+const wasmUrl = new URL('./dist/quillmorph_wasm.wasm', import.meta.url);
+
+// How long a call runs between two turns of the event loop.
+const millisecondsBetweenYields = 25;
+
+// Status codes of the C API (include/quillmorph.h).
+const QM_OK = 0;
+const QM_ERROR_ARGUMENT = -1;
+const QM_ERROR_SIZE = -2;
+const QM_ERROR_TOO_LARGE = -3;
+const QM_ERROR_NO_MEMORY = -4;
+const QM_ERROR_CANCELLED = -7;
+
+async function wasmBytes() {
+  if (wasmUrl.protocol === 'file:') {
+    // Node: the .wasm beside this file.  (Emscripten's own loader would
+    // fetch it by URL, which Node's fetch does not do for files.)
+    const fs = 'node:fs/promises';
+    const { readFile } = await import(/* @vite-ignore */ fs);
+    return readFile(wasmUrl);
+  }
+  const response = await fetch(wasmUrl);
+  if (!response.ok) throw new Error(`quillmorph: ${wasmUrl} could not be loaded: HTTP ${response.status}`);
+  return new Uint8Array(await response.arrayBuffer());
+}
+
+let instance = null;
+async function loadModule() {
+  if (!instance) {
+    instance = wasmBytes().then((wasmBinary) => createQuillmorphModule({ wasmBinary }));
+    // A failed load may be tried again by the next call.
+    instance.catch(() => {
+      instance = null;
+    });
+  }
+  return instance;
+}
+
+// A turn of the event loop: a macrotask, so that timers, messages and
+// input are handled, not just promise callbacks.
+const nextTurn =
+  typeof setImmediate === 'function'
+    ? () => new Promise((resolve) => setImmediate(resolve))
+    : () =>
+        new Promise((resolve) => {
+          const channel = new MessageChannel();
+          channel.port1.onmessage = () => {
+            channel.port1.close();
+            resolve();
+          };
+          channel.port2.postMessage(null);
+        });
+
+// The module runs one call at a time: a suspended call holds its stack.
+let queue = Promise.resolve();
+
+/**
+ * Doubles the resolution of a width x height grayscale image.
+ *
+ * @param {Uint8Array | Uint8ClampedArray} pixels the samples, row by row
+ * @param {number} width
+ * @param {number} height
+ * @param {{onProgress?: (rowsDone: number, rowsTotal: number) => void, signal?: AbortSignal}} [options]
+ * @returns {Promise<Uint8Array | Uint8ClampedArray>} the 2*width x 2*height image, of the input's kind
+ */
+export function upscale(pixels, width, height, options) {
+  let call;
+  try {
+    call = checkArguments(pixels, width, height, options);
+  } catch (error) {
+    return Promise.reject(error);
+  }
+  if (call.signal?.aborted) return Promise.reject(abortError(call.signal));
+  const run = queue.then(() => upscaleNow(pixels, width, height, call));
+  queue = run.catch(() => {});
+  return run;
+}
+
+async function upscaleNow(pixels, width, height, { onProgress, signal }) {
+  if (signal?.aborted) throw abortError(signal);
+  const module = await loadModule();
+  const lrBytes = width * height;
+  const hrBytes = 4 * lrBytes;
+  let lr = 0;
+  let hr = 0;
+  let hookError = null;
+  let lastTurn = Date.now();
+  module.qmProgress = (rowsDone, rowsTotal) => {
+    try {
+      onProgress?.(rowsDone, rowsTotal);
+    } catch (error) {
+      hookError = error;
+      return 1;
+    }
+    if (signal?.aborted) return 1;
+    if (Date.now() - lastTurn < millisecondsBetweenYields) return 0;
+    return nextTurn().then(() => {
+      lastTurn = Date.now();
+      return signal?.aborted ? 1 : 0;
+    });
+  };
+  try {
+    lr = module._malloc(lrBytes);
+    hr = lr && module._malloc(hrBytes);
+    if (!lr || !hr) {
+      throw new RangeError(
+        `quillmorph: a ${width} x ${height} image needs ${lrBytes + hrBytes} bytes, more than the module's memory can hold`,
+      );
+    }
+    module.HEAPU8.set(pixels, lr);
+    const status = await callModule(module, () =>
+      module.ccall(
+      'qmjs_upscale8',
+      'number',
+      ['number', 'number', 'number', 'number'],
+        [lr, width, height, hr],
+        { async: true },
+      ),
+    );
+    if (hookError) throw hookError;
+    if (status === QM_ERROR_CANCELLED) throw abortError(signal);
+    if (status !== QM_OK) throw statusError(module, status);
+    // The heap may have grown during the call: module.HEAPU8 is its view now.
+    const result = new pixels.constructor(hrBytes);
+    result.set(module.HEAPU8.subarray(hr, hr + hrBytes));
+    return result;
+  } finally {
+    if (instance) {
+      module._free(hr);
+      module._free(lr);
+    }
+    module.qmProgress = null;
+  }
+}
+
+// A trap leaves the module unusable: the next call loads it again.
+async function callModule(module, call) {
+  try {
+    return await call();
+  } catch (error) {
+    instance = null;
+    throw error;
+  }
+}
+
+function statusError(module, status) {
+  const text = `quillmorph: ${module.UTF8ToString(module._qm_status_string(status))}`;
+  switch (status) {
+    case QM_ERROR_SIZE:
+    case QM_ERROR_TOO_LARGE:
+    case QM_ERROR_NO_MEMORY:
+      return new RangeError(text);
+    case QM_ERROR_ARGUMENT:
+      return new TypeError(text);
+    default:
+      return new Error(text);
+  }
+}
+
+/** The version of the library inside the module, "major.minor.patch". */
+export async function version() {
+  const module = await loadModule();
+  return module.UTF8ToString(module._qm_version_string());
+}
+
+/**
+ * Bytes of the module's heap in use, between calls: what a leak would make
+ * grow.
+ */
+export async function memoryInUse() {
+  const module = await loadModule();
+  return module._qmjs_heap_in_use();
+}

@@ -1,0 +1,94 @@
+// What every call promises: bad arguments rejected with the reason, the
+// signal and the progress hook honoured, and no memory kept on any path.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+
+import { memoryInUse, upscale } from '../index.js';
+import { random, randomImage } from './native.js';
+
+const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
+
+// [what, arguments, error kind, message pattern]
+const badCalls = [
+  ['a string of pixels', ['abc', 3, 3], TypeError, /pixels must be a Uint8Array.*not the string "abc"/],
+  ['an Int16Array', [new Int16Array(9), 3, 3], TypeError, /pixels must be .* not a Int16Array/],
+  ['a plain array', [[1, 2, 3, 4, 5, 6, 7, 8, 9], 3, 3], TypeError, /not a Array/],
+  ['no pixels', [undefined, 3, 3], TypeError, /not undefined/],
+  ['a short array', [image(3, 3).subarray(1), 3, 3], RangeError, /holds 8 samples, but a 3 x 3 image has 9/],
+  ['a long array', [image(4, 4), 3, 5], RangeError, /holds 16 samples, but a 3 x 5 image has 15/],
+  ['a string width', [image(3, 3), '3', 3], TypeError, /width must be a number, not the string "3"/],
+  ['a fractional height', [image(3, 3), 3, 3.5], RangeError, /height must be a whole number of pixels, not 3.5/],
+  ['a negative width', [image(3, 3), -3, -3], RangeError, /width must be at least 3 pixels, not -3/],
+  ['a side of 2', [image(2, 5), 2, 5], RangeError, /width must be at least 3 pixels, not 2/],
+  ['a NaN side', [image(3, 3), 3, NaN], RangeError, /height must be a whole number of pixels, not NaN/],
+  ['an infinite side', [image(3, 3), Infinity, 3], RangeError, /width must be a whole number of pixels, not Infinity/],
+  ['options not an object', [image(3, 3), 3, 3, 'fast'], TypeError, /options must be an object/],
+  ['onProgress not a function', [image(3, 3), 3, 3, { onProgress: 1 }], TypeError, /onProgress must be a function/],
+  ['signal not a signal', [image(3, 3), 3, 3, { signal: {} }], TypeError, /signal must be an AbortSignal/],
+];
+
+test('bad arguments reject with the reason', async () => {
+  for (const [what, args, kind, message] of badCalls) {
+    await assert.rejects(upscale(...args), (error) => {
+      assert.ok(error instanceof kind, `${what}: ${error}`);
+      assert.match(error.message, message, what);
+      return true;
+    });
+  }
+});
+
+test('an abort stops a call in progress, and the next call still works', async () => {
+  const pixels = randomImage(Uint8Array, 400, 300, 255, random(7));
+  const expected = await upscale(pixels, 400, 300);
+  const controller = new AbortController();
+  const seen = [];
+  const call = upscale(pixels, 400, 300, {
+    signal: controller.signal,
+    // Aborted from the event loop, while the call waits for its next turn.
+    onProgress: (rowsDone, rowsTotal) => {
+      seen.push([rowsDone, rowsTotal]);
+      if (seen.length === 1) setImmediate(() => controller.abort());
+    },
+  });
+  await assert.rejects(call, { name: 'AbortError' });
+  assert.ok(seen.length > 0 && seen.at(-1)[0] < 600, `stopped after ${seen.at(-1)}`);
+  assert.deepEqual(await upscale(pixels, 400, 300), expected);
+  await assert.rejects(upscale(pixels, 400, 300, { signal: AbortSignal.abort() }), { name: 'AbortError' });
+});
+
+test('progress comes in order and ends with every row', async () => {
+  const seen = [];
+  await upscale(image(40, 30), 40, 30, { onProgress: (done, total) => seen.push([done, total]) });
+  assert.deepEqual(seen.at(-1), [60, 60]);
+  assert.ok(seen.every(([done], i) => i === 0 || done > seen[i - 1][0]));
+});
+
+test('500 calls on every path leave the heap as it was', async () => {
+  await upscale(image(8, 8), 8, 8);
+  const before = await memoryInUse();
+  const failure = new Error('stop here');
+  for (let i = 0; i < 500; i++) {
+    const pixels = image(8 + (i % 5), 7);
+    const width = 8 + (i % 5);
+    switch (i % 5) {
+      case 0:
+        await upscale(pixels, width, 7);
+        break;
+      case 1: {
+        const controller = new AbortController();
+        const call = upscale(pixels, width, 7, { signal: controller.signal, onProgress: () => controller.abort() });
+        await assert.rejects(call, { name: 'AbortError' });
+        break;
+      }
+      case 2:
+        await assert.rejects(upscale(pixels, width, 7, { onProgress: () => { throw failure; } }), failure);
+        break;
+      case 3:
+        await assert.rejects(upscale(pixels, width, 8), RangeError);
+        break;
+      default:
+        await upscale(pixels, width, 7, { onProgress: () => {} });
+    }
+  }
+  assert.equal(await memoryInUse(), before);
+});
