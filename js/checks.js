@@ -34,25 +34,14 @@ function checkSide(name, value) {
   }
 }
 
-/**
- * Checks upscale()'s arguments and returns what the call needs:
- * { bits, onProgress, signal }.  Throws a TypeError or a RangeError
- * that names the argument at fault.
- */
-export function checkArguments(pixels, width, height, options) {
-  const bits = kinds.get(pixels?.constructor);
-  if (bits === undefined || !ArrayBuffer.isView(pixels)) {
-    throw new TypeError(
-      `quillmorph: pixels must be a Uint8Array or Uint8ClampedArray, not ${describe(pixels)}`,
-    );
-  }
+/** Checks an image's sides; throws a TypeError or RangeError naming the one at fault. */
+export function checkSides(width, height) {
   checkSide('width', width);
   checkSide('height', height);
-  if (pixels.length !== width * height) {
-    throw new RangeError(
-      `quillmorph: pixels holds ${pixels.length} samples, but a ${width} x ${height} image has ${width * height}`,
-    );
-  }
+}
+
+/** Checks the options of a call and returns { onProgress, signal }. */
+export function checkOptions(options) {
   if (options === undefined || options === null) options = {};
   if (typeof options !== 'object') {
     throw new TypeError(`quillmorph: options must be an object, not ${describe(options)}`);
@@ -64,7 +53,42 @@ export function checkArguments(pixels, width, height, options) {
   if (signal !== undefined && (typeof signal !== 'object' || signal === null || typeof signal.aborted !== 'boolean')) {
     throw new TypeError(`quillmorph: signal must be an AbortSignal, not ${describe(signal)}`);
   }
-  return { bits, onProgress, signal };
+  return { onProgress, signal };
+}
+
+/**
+ * Checks upscale()'s arguments and returns what the call needs:
+ * { bits, onProgress, signal }.  Throws a TypeError or a RangeError that
+ * names the argument at fault.
+ */
+export function checkArguments(pixels, width, height, options) {
+  const bits = kinds.get(pixels?.constructor);
+  if (bits === undefined || !ArrayBuffer.isView(pixels)) {
+    throw new TypeError(
+      `quillmorph: pixels must be a Uint8Array or Uint8ClampedArray, not ${describe(pixels)}`,
+    );
+  }
+  checkSides(width, height);
+  if (pixels.length !== width * height) {
+    throw new RangeError(
+      `quillmorph: pixels holds ${pixels.length} samples, but a ${width} x ${height} image has ${width * height}`,
+    );
+  }
+  return { bits, ...checkOptions(options) };
+}
+
+/** Checks upscaleRGBA()'s arguments as checkArguments does upscale()'s. */
+export function checkRGBA(rgba, width, height, options) {
+  if (!(rgba instanceof Uint8ClampedArray || rgba instanceof Uint8Array)) {
+    throw new TypeError(`quillmorph: rgba must be a Uint8ClampedArray or Uint8Array, not ${describe(rgba)}`);
+  }
+  checkSides(width, height);
+  if (rgba.length !== 4 * width * height) {
+    throw new RangeError(
+      `quillmorph: rgba holds ${rgba.length} samples, but a ${width} x ${height} RGBA image has ${4 * width * height}`,
+    );
+  }
+  return checkOptions(options);
 }
 
 /** The error a cancelled call rejects with: the signal's reason, or an AbortError. */

@@ -32,3 +32,16 @@ export function version(): Promise<string>;
 
 /** Bytes of the module's heap in use between calls (for leak checks). */
 export function memoryInUse(): Promise<number>;
+
+/**
+ * Doubles the resolution of a width x height RGBA image (ImageData.data):
+ * grey opaque images in one call, others channel by channel, alpha only
+ * where it is not 255 everywhere.  onProgress counts the rows of every
+ * channel's call.
+ */
+export function upscaleRGBA(
+  rgba: Uint8ClampedArray | Uint8Array,
+  width: number,
+  height: number,
+  options?: UpscaleOptions,
+): Promise<Uint8ClampedArray>;

@@ -7,7 +7,7 @@
 // and then to let the event loop run (the call is suspended meanwhile), so
 // that a long call neither freezes its thread nor misses an abort.
 import createQuillmorphModule from './dist/quillmorph_wasm.js';
-import { abortError, checkArguments } from './checks.js';
+import { abortError, checkArguments, checkRGBA } from './checks.js';
 
 const wasmUrl = new URL('./dist/quillmorph_wasm.wasm', import.meta.url);
 
@@ -166,6 +166,49 @@ function statusError(module, status) {
     default:
       return new Error(text);
   }
+}
+
+/**
+ * Doubles the resolution of a width x height RGBA image (a canvas's
+ * ImageData.data): grey opaque images in one call, others channel by
+ * channel, each as upscale() does it; alpha is upscaled only where it is not
+ * 255 everywhere.  onProgress counts the rows of every channel's call.
+ *
+ * @param {Uint8ClampedArray | Uint8Array} rgba 4 * width * height samples
+ * @returns {Promise<Uint8ClampedArray>} the 2*width x 2*height RGBA image
+ */
+export async function upscaleRGBA(rgba, width, height, options) {
+  const { onProgress, signal } = checkRGBA(rgba, width, height, options);
+  const pixels = width * height;
+  const gray = isGray(rgba);
+  const opaque = isOpaque(rgba);
+  // [the channel upscaled, the channels it fills]
+  const planes = gray ? [[0, [0, 1, 2]]] : [[0, [0]], [1, [1]], [2, [2]]];
+  if (!opaque) planes.push([3, [3]]);
+  const result = new Uint8ClampedArray(16 * pixels);
+  if (opaque) result.fill(255);
+  const plane = new Uint8Array(pixels);
+  for (const [index, [channel, fills]] of planes.entries()) {
+    for (let i = 0; i < pixels; i++) plane[i] = rgba[4 * i + channel];
+    const upscaled = await upscale(plane, width, height, {
+      signal,
+      onProgress:
+        onProgress &&
+        ((rowsDone, rowsTotal) => onProgress(index * rowsTotal + rowsDone, planes.length * rowsTotal)),
+    });
+    for (const c of fills) for (let i = 0; i < upscaled.length; i++) result[4 * i + c] = upscaled[i];
+  }
+  return result;
+}
+
+function isGray(rgba) {
+  for (let i = 0; i < rgba.length; i += 4) if (rgba[i] !== rgba[i + 1] || rgba[i] !== rgba[i + 2]) return false;
+  return true;
+}
+
+function isOpaque(rgba) {
+  for (let i = 3; i < rgba.length; i += 4) if (rgba[i] !== 255) return false;
+  return true;
 }
 
 /** The version of the library inside the module, "major.minor.patch". */

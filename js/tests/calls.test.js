@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { memoryInUse, upscale } from '../index.js';
+import { memoryInUse, upscale, upscaleRGBA } from '../index.js';
 import { random, randomImage } from './native.js';
 
 const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
@@ -91,4 +91,26 @@ test('500 calls on every path leave the heap as it was', async () => {
     }
   }
   assert.equal(await memoryInUse(), before);
+});
+
+test('upscaleRGBA upscales grey images once and colour ones channel by channel', async () => {
+  const next = random(11);
+  const [width, height] = [13, 9];
+  const planes = [0, 1, 2, 3].map(() => randomImage(Uint8Array, width, height, 255, next));
+  // [what, the channels' planes (R, G, B, A)]
+  const images = [
+    ['grey, opaque', [planes[0], planes[0], planes[0], new Uint8Array(width * height).fill(255)]],
+    ['colour, opaque', [planes[0], planes[1], planes[2], new Uint8Array(width * height).fill(255)]],
+    ['grey, translucent', [planes[1], planes[1], planes[1], planes[3]]],
+    ['colour, translucent', planes],
+  ];
+  for (const [what, channels] of images) {
+    const rgba = new Uint8ClampedArray(4 * width * height).map((_, i) => channels[i % 4][i >> 2]);
+    const result = await upscaleRGBA(rgba, width, height);
+    for (const [c, plane] of channels.entries()) {
+      const expected = await upscale(plane, width, height);
+      assert.deepEqual(result.filter((_, i) => i % 4 === c), new Uint8ClampedArray(expected), `${what}, channel ${c}`);
+    }
+  }
+  await assert.rejects(upscaleRGBA(new Uint8ClampedArray(35), 3, 3), /rgba holds 35 samples, but a 3 x 3 RGBA image has 36/);
 });
