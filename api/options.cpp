@@ -1,6 +1,7 @@
 #include <new>
 
 #include "api/options.h"
+#include "interp/pixels.h"
 #include "quillmorph.h"
 
 extern "C" {
@@ -21,6 +22,12 @@ int qm_options_set_progress(qm_options* options, qm_progress_fn progress, void* 
     if (!options) return QM_ERROR_ARGUMENT;
     options->progress = progress;
     options->progress_user = progress ? user : nullptr;
+    return QM_OK;
+}
+
+int qm_options_set_maxval(qm_options* options, int maxval) {
+    if (!options || maxval < 1 || maxval > quillmorph::max_16bit_sample) return QM_ERROR_ARGUMENT;
+    options->maxval = maxval;
     return QM_OK;
 }
 

@@ -9,12 +9,13 @@ struct qm_options {
     int threads;  // 0: every processor the process may use
     qm_progress_fn progress;
     void* progress_user;
+    int maxval;  // 0: the largest value of the call's samples
 };
 
 namespace quillmorph {
 
 // The settings a call runs with when it is given none.
-constexpr qm_options default_options = {0, nullptr, nullptr};
+constexpr qm_options default_options = {0, nullptr, nullptr, 0};
 
 }  // namespace quillmorph
 

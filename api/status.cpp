@@ -32,6 +32,8 @@ const char* qm_status_string(int status) {
             return "An output row could not be written.";
         case QM_ERROR_CANCELLED:
             return "Cancelled by the progress callback.";
+        case QM_ERROR_SAMPLE:
+            return "A sample of the input lies above the maxval.";
         default:
             return "Unknown status code.";
     }

@@ -1,8 +1,8 @@
 #include "app/read_input.h"
 
-#include "interp/grid.h"
 #include "pgm/pgm.h"
 #include "platform/files.h"
+#include "quillmorph.h"
 
 namespace quillmorph {
 
@@ -28,9 +28,14 @@ InputStatus read_lr_header(std::FILE* stream, int* w, int* h) {
     if (maxval != supported_maxval || kind != pgm_kind_gray) return input_format_error;
     *w = width;
     *h = height;
-    if (width < min_image_side || height < min_image_side) return input_bad_size;
-    if (!image_size_supported(width, height)) return input_too_large;
-    return input_ok;
+    switch (qm_check_size(width, height)) {
+        case QM_OK:
+            return input_ok;
+        case QM_ERROR_SIZE:
+            return input_bad_size;
+        default:
+            return input_too_large;
+    }
 }
 
 InputStatus check_pixels_available(std::FILE* stream, int w, int h) {

@@ -11,6 +11,7 @@
 #include "interp/estimator.h"
 #include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
+#include "interp/pixels.h"
 #include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "linalg/solve.h"
@@ -37,8 +38,14 @@ std::vector<unsigned char> test_image(int w, int h) {
 std::vector<double> upsampled_grid(int w, int h) {
     const std::vector<unsigned char> lr = test_image(w, h);
     std::vector<double> grid(4 * lr.size());
-    upsample_initial(w, lr.data(), grid.data(), h);
+    upsample_initial(w, lr.data(), grid.data(), h, max_8bit_sample);
     return grid;
+}
+
+// One estimator for the benchmarks, on 8-bit images.
+Estimator& bench_estimator() {
+    static Estimator* estimator = new_estimators(1, max_8bit_sample);
+    return *estimator;
 }
 
 // The model and block systems of the diagonal targets of a 48 x 48 image.
@@ -54,14 +61,15 @@ const Systems& estimator_systems() {
     for (int r = 5; r <= 2 * h - 7; r += 2) {
         for (int c = 5; c <= w2 - 7; c += 2) {
             const double* window = &grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)];
-            assemble_model_system(diagonal_lattice, window, w2);
-            systems.model_a.emplace_back(model_matrix, model_matrix + 16);
-            systems.model_b.emplace_back(model_vector, model_vector + 4);
-            solve_linear_system(4, model_vector, model_matrix);
-            if (model_matrix[15] < acceptance_threshold) continue;
-            assemble_block_system(diagonal_lattice, window, w2);
-            systems.block_a.emplace_back(block_matrix, block_matrix + 625);
-            systems.block_b.emplace_back(block_vector, block_vector + 25);
+            Estimator& e = bench_estimator();
+            assemble_model_system(e, diagonal_lattice, window, w2);
+            systems.model_a.emplace_back(e.model_matrix, e.model_matrix + 16);
+            systems.model_b.emplace_back(e.model_vector, e.model_vector + 4);
+            solve_linear_system(4, e.model_vector, e.model_matrix);
+            if (e.model_matrix[15] < acceptance_threshold) continue;
+            assemble_block_system(e, diagonal_lattice, window, w2);
+            systems.block_a.emplace_back(e.block_matrix, e.block_matrix + 625);
+            systems.block_b.emplace_back(e.block_vector, e.block_vector + 25);
         }
     }
     return systems;
@@ -133,15 +141,16 @@ void BM_SolveLanesRuntime4(benchmark::State& state) { solve_side_by_side(state, 
 void BM_SolveLanes25(benchmark::State& state) { solve_side_by_side(state, 25, true); }
 void BM_SolveLanesRuntime25(benchmark::State& state) { solve_side_by_side(state, 25, false); }
 
-template <double (*Estimate)(const double*, int, int*)>
+template <double (*Estimate)(Estimator&, const double*, int, int*)>
 void estimate_targets(benchmark::State& state, int first_column) {
     const int w = 64, h = 64, w2 = 2 * w;
     const std::vector<double> grid = upsampled_grid(w, h);
     int r = 5, c = first_column;
     for (auto _ : state) {
         int accepted = 0;
-        benchmark::DoNotOptimize(
-            Estimate(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)], w2, &accepted));
+        benchmark::DoNotOptimize(Estimate(bench_estimator(),
+                                          &grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)], w2,
+                                          &accepted));
         c += 2;
         if (c > w2 - 8) {
             c = first_column;
@@ -169,8 +178,8 @@ void estimate_rows(benchmark::State& state, const Lattice& lattice, int first_co
         for (int c = first_column + (&lattice == &axial_lattice && r % 2 == 0 ? -1 : 0);
              c <= w2 - 6; c += 2)
             windows.push_back(&grid[static_cast<std::size_t>((r - 5) * w2 + c - 5)]);
-        estimate_batch(lattice, windows.data(), static_cast<int>(windows.size()), w2,
-                       accepted.data(), reinterpret_cast<double(*)[block_size]>(blocks.data()));
+        estimate_batch(bench_estimator(), lattice, windows.data(), static_cast<int>(windows.size()),
+                       w2, accepted.data(), reinterpret_cast<double(*)[block_size]>(blocks.data()));
         benchmark::DoNotOptimize(blocks.data());
         targets += static_cast<std::int64_t>(windows.size());
         r = r + 1 > 2 * h - 6 ? 5 : r + 1;
@@ -190,7 +199,8 @@ void BM_UpscaleImage(benchmark::State& state) {
     const std::vector<unsigned char> lr = test_image(side, side);
     std::vector<double> grid(4 * lr.size());
     for (auto _ : state) {
-        upscale_image(lr.data(), side, side, grid.data(), available_threads(), default_rings);
+        upscale_image(lr.data(), side, side, max_8bit_sample, grid.data(),
+                      layout_for_threads(0, side));
         benchmark::DoNotOptimize(grid.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * side * side);

@@ -36,13 +36,20 @@ double psnr(const std::vector<double>& grid, const unsigned char* original, int 
     double squared_error = 0.0;
     for (int r = 0; r < h2; ++r) {
         for (int c = 0; c < w2; ++c) {
-            const double d = pixel_from_value(grid[cell(r, c, w2)]) -
+            const double d = sample_from_value(grid[cell(r, c, w2)], max_8bit_sample) -
                              static_cast<double>(original[cell(r, c, stride)]);
             squared_error += d * d;
         }
     }
     const double mse = squared_error / (static_cast<double>(w2) * h2);
     return mse == 0.0 ? INFINITY : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Writes the grid as the bytes the tool would write.
+void write_grid(const std::vector<double>& grid, const char* path, int w2, int h2) {
+    std::vector<unsigned char> pixels(grid.size());
+    samples_from_values(grid.data(), grid.size(), max_8bit_sample, pixels.data());
+    write_pgm_image(pixels.data(), path, w2, h2);
 }
 
 }  // namespace
@@ -74,16 +81,16 @@ int main(int argc, char** argv) {
         for (int c = 0; c < w; ++c) lr[cell(r, c, w)] = original[cell(2 * r, 2 * c, width)];
 
     std::vector<double> grid(4 * lr.size());
-    upsample_initial(w, lr.data(), grid.data(), h);
+    upsample_initial(w, lr.data(), grid.data(), h, max_8bit_sample);
     const double initial = psnr(grid, original.data(), width, 2 * w, 2 * h);
-    if (argc == 4) write_pgm_image(grid.data(), argv[2], 2 * w, 2 * h);
-    if (upscale_image(lr.data(), w, h, grid.data(), available_threads(), default_rings) !=
+    if (argc == 4) write_grid(grid, argv[2], 2 * w, 2 * h);
+    if (upscale_image(lr.data(), w, h, max_8bit_sample, grid.data(), layout_for_threads(0, w)) !=
         upscale_ok) {
         std::printf("Out of memory.\n");
         return 1;
     }
     const double refined = psnr(grid, original.data(), width, 2 * w, 2 * h);
-    if (argc == 4) write_pgm_image(grid.data(), argv[3], 2 * w, 2 * h);
+    if (argc == 4) write_grid(grid, argv[3], 2 * w, 2 * h);
     std::printf("%s: %d x %d from %d x %d; PSNR initial %.3f dB, refined %.3f dB (%+.3f dB)\n",
                 argv[1], 2 * w, 2 * h, w, h, initial, refined, refined - initial);
     return 0;

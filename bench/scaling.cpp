@@ -88,7 +88,9 @@ struct Ends {
     std::size_t read, written;
 };
 
-int read_row(void* context, unsigned char* row) {
+constexpr SampleFormat eight_bit = {1, max_8bit_sample};
+
+int read_row(void* context, void* row) {
     Ends& e = *static_cast<Ends*>(context);
     std::memcpy(row, e.lr + e.read++ * e.w, e.w);
     return 0;
@@ -96,7 +98,7 @@ int read_row(void* context, unsigned char* row) {
 
 int write_row(void* context, const double* row) {
     Ends& e = *static_cast<Ends*>(context);
-    pixels_from_values(row, 2 * e.w, e.hr.data() + e.written++ * 2 * e.w);
+    samples_from_values(row, 2 * e.w, max_8bit_sample, e.hr.data() + e.written++ * 2 * e.w);
     return 0;
 }
 
@@ -127,19 +129,19 @@ Costs measure_costs(const std::vector<unsigned char>& lr, int w, int h) {
     for (int run = 0; run < cost_runs; ++run) {
         Ends ends = make_ends(lr, w, h);
         Pipeline p;
-        if (!start_pipeline(&p, w, h, LrRowSource{read_row, &ends}, HrRowSink{write_row, &ends},
-                            rings_for_threads(1, w)))
+        if (!start_pipeline(&p, w, h, eight_bit, LrRowSource{read_row, &ends},
+                            HrRowSink{write_row, &ends}, layout_for_threads(1, w)))
             return Costs{};
         for (;;) {
             Clock::time_point start = Clock::now();
-            const Job job = next_job(&p.progress, true);
+            const Job job = next_job(&p.schedule, true);
             double scheduling = seconds_since(start);
             if (job.kind == job_done) break;
             start = Clock::now();
-            run_job(p, job);
+            run_job(p, job, p.estimators[0]);
             const double took = seconds_since(start);
             start = Clock::now();
-            complete_job(&p.progress, job);
+            complete_job(&p.schedule, job);
             scheduler.push_back(scheduling + seconds_since(start));
             const double per_row = took / (job.last - job.first + 1);
             for (int r = job.first; r <= job.last; ++r) {
@@ -199,19 +201,19 @@ double sum(const std::vector<double>& v, int first, int last) {
 // The rules as they are now.
 struct NowRules {
     using Job = quillmorph::Job;
-    Progress progress;
+    Schedule schedule;
     std::vector<int> counters;
 
     NowRules(int w, int h, RingSizes rings) {
         const int h2 = 2 * h;
         const int grid = grid_rows_for(h2, rings.grid_rows);
         const int store = store_rows_for(h2, rings.store_rows);
-        counters.resize(static_cast<std::size_t>(progress_counters(grid, store)));
-        start_progress(&progress, 2 * w, h2, grid, store, counters.data());
+        counters.resize(static_cast<std::size_t>(schedule_counters(grid, store)));
+        start_schedule(&schedule, 2 * w, h2, grid, store, counters.data());
     }
-    Job next(bool io) { return next_job(&progress, io); }
-    void complete(const Job& job) { complete_job(&progress, job); }
-    bool io_job() const { return has_io_job(progress); }
+    Job next(bool io) { return next_job(&schedule, io); }
+    void complete(const Job& job) { complete_job(&schedule, job); }
+    bool io_job() const { return has_io_job(schedule); }
     static bool waits(const Job& job) { return job.kind == job_wait; }
     static bool done(const Job& job) { return job.kind == job_done; }
     static double cost(const Costs& c, const Job& job) {
@@ -294,8 +296,8 @@ double simulate(Rules rules, const Costs& c, int threads) {
 double run_seconds(const std::vector<unsigned char>& lr, int w, int h, int threads) {
     Ends ends = make_ends(lr, w, h);
     const Clock::time_point start = Clock::now();
-    upscale_rows(w, h, LrRowSource{read_row, &ends}, HrRowSink{write_row, &ends}, threads,
-                 rings_for_threads(threads, w));
+    upscale_rows(w, h, eight_bit, LrRowSource{read_row, &ends}, HrRowSink{write_row, &ends},
+                 layout_for_threads(threads, w));
     return seconds_since(start);
 }
 
@@ -313,12 +315,12 @@ Figures figures_for(int w, int h, bool measure) {
     const Costs c = measure_costs(lr, w, h);
     f.serial_share = c.serial / c.total;
     f.scheduler = c.scheduler;
-    const double one = simulate(NowRules(w, h, rings_for_threads(1, w)), c, 1);
+    const double one = simulate(NowRules(w, h, layout_for_threads(1, w).rings), c, 1);
     for (int threads : projected_threads) {
         f.projected[threads] =
-            one / simulate(NowRules(w, h, rings_for_threads(threads, w)), c, threads);
+            one / simulate(NowRules(w, h, layout_for_threads(threads, w).rings), c, threads);
     }
-    const int machine = measure ? available_threads() : 0;
+    const int machine = measure ? layout_for_threads(0, 0).threads : 0;
     std::map<int, std::vector<double>> times;
     for (int run = 0; run < measured_runs; ++run)
         for (int threads = 1; threads <= machine; ++threads)
@@ -371,7 +373,8 @@ void print_table(const std::vector<Figures>& all) {
     if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
         double minute = 0;
         if (std::fscanf(load, "%lf", &minute) == 1)
-            std::printf("load average %.2f on %d processors\n", minute, available_threads());
+            std::printf("load average %.2f on %d processors\n", minute,
+                        layout_for_threads(0, 0).threads);
         std::fclose(load);
     }
 }

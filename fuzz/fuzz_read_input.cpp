@@ -20,6 +20,7 @@
 
 #include "app/read_input.h"
 #include "interp/grid.h"
+#include "interp/pixels.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
 #include "pgm/pgm_output.h"
@@ -81,7 +82,7 @@ std::FILE* open_regular_file(const std::uint8_t* data, std::size_t size) {
 void upsample_and_write(const ReadResult& image) {
     const std::size_t cells = hr_cell_count(image.w, image.h);
     std::vector<double> grid(cells, std::nan(""));
-    upsample_initial(image.w, image.pixels.data(), grid.data(), image.h);
+    upsample_initial(image.w, image.pixels.data(), grid.data(), image.h, max_8bit_sample);
     const std::size_t w2 = 2 * static_cast<std::size_t>(image.w);
     for (std::size_t i = 0; i < cells; ++i)
         if (!(grid[i] >= 0.0 && grid[i] <= 255.0)) __builtin_trap();
@@ -90,7 +91,10 @@ void upsample_and_write(const ReadResult& image) {
             if (grid[2 * r * w2 + 2 * c] != image.pixels[r * static_cast<std::size_t>(image.w) + c])
                 __builtin_trap();
 
-    if (write_pgm_image(grid.data(), output_path.c_str(), 2 * image.w, 2 * image.h) != pgm_write_ok)
+    std::vector<unsigned char> pixels(cells);
+    samples_from_values(grid.data(), cells, max_8bit_sample, pixels.data());
+    if (write_pgm_image(pixels.data(), output_path.c_str(), 2 * image.w, 2 * image.h) !=
+        pgm_write_ok)
         __builtin_trap();
     const std::string header =
         "P5\n " + std::to_string(2 * image.w) + " " + std::to_string(2 * image.h) + "\n255\n";

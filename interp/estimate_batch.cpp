@@ -62,22 +62,18 @@ void assemble_lane_band(const lane_vector (&a)[model_order], lane_vector* matrix
     assemble_block_band(a, matrix);
 }
 
-// The block systems of a batch, one target in each lane.
-thread_local lane_vector batch_vector[block_size];
-thread_local lane_vector batch_matrix[block_size * block_size];
-
 // One target on its own, the way estimate_on_lattice does it; block gets the
 // block estimate when accepted.
-void estimate_alone(const Lattice& lattice, const double* window, int stride, int* accepted,
-                    double* block) {
-    estimate_on_lattice(lattice, window, stride, accepted);
+void estimate_alone(Estimator& e, const Lattice& lattice, const double* window, int stride,
+                    int* accepted, double* block) {
+    estimate_on_lattice(e, lattice, window, stride, accepted);
     if (*accepted)
-        for (int i = 0; i < block_size; ++i) block[i] = block_vector[i];
+        for (int i = 0; i < block_size; ++i) block[i] = e.block_vector[i];
 }
 
 // Targets whose model fit is regular wait here for the block stage, one in
 // each lane, with their coefficients.  The block systems' right-hand sides
-// are in batch_vector.
+// are in the estimator's batch_vector.
 struct BlockBatch {
     lane_vector coefficient[model_order];
     int target_of_lane[solve_lanes];
@@ -87,31 +83,31 @@ struct BlockBatch {
 // Solves the block systems of a batch side by side and hands each target
 // its block.  Lanes left empty solve I x = 0.
 template <const Lattice& L>
-void finish_block_batch(BlockBatch& batch, const double* const windows[], int stride,
+void finish_block_batch(Estimator& e, BlockBatch& batch, const double* const windows[], int stride,
                         int accepted[], double blocks[][block_size]) {
     for (int lane = batch.lanes_used; lane < solve_lanes; ++lane) {
         for (lane_vector& a : batch.coefficient) a[lane] = 0.0;
-        for (lane_vector& element : batch_vector) element[lane] = 0.0;
+        for (lane_vector& element : e.batch_vector) element[lane] = 0.0;
     }
-    assemble_lane_band(batch.coefficient, batch_matrix);
+    assemble_lane_band(batch.coefficient, e.batch_matrix);
     const std::uint32_t settled =
-        solve_block_lanes(batch_vector, batch_matrix, fused_elements_mask(L));
+        solve_block_lanes(e.batch_vector, e.batch_matrix, fused_elements_mask(L));
     for (int lane = 0; lane < batch.lanes_used; ++lane) {
         const int t = batch.target_of_lane[lane];
         if (!(settled >> lane & 1u)) {
-            estimate_alone(L, windows[t], stride, &accepted[t], blocks[t]);
+            estimate_alone(e, L, windows[t], stride, &accepted[t], blocks[t]);
             continue;
         }
         // Every column found a pivot: the last diagonal entry is 1.0.
-        for (int i = 0; i < block_size; ++i) blocks[t][i] = batch_vector[i][lane];
-        accepted[t] = block_accepted(1.0, L, blocks[t]) ? 1 : 0;
+        for (int i = 0; i < block_size; ++i) blocks[t][i] = e.batch_vector[i][lane];
+        accepted[t] = block_accepted(1.0, L, blocks[t], e.maxval) ? 1 : 0;
     }
     batch.lanes_used = 0;
 }
 
 template <const Lattice& L>
-void estimate_targets(const double* const windows[], int count, int stride, int accepted[],
-                      double blocks[][block_size]) {
+void estimate_targets(Estimator& e, const double* const windows[], int count, int stride,
+                      int accepted[], double blocks[][block_size]) {
     BlockBatch batch = {};
     for (int first = 0; first < count; first += solve_lanes) {
         // The model fits of up to eight targets (spare lanes repeat the first).
@@ -134,20 +130,20 @@ void estimate_targets(const double* const windows[], int count, int stride, int 
             for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];
             double vector[block_size];
             assemble_block_vector<L>(a, windows[t], stride, vector);
-            for (int i = 0; i < block_size; ++i) batch_vector[i][lane] = vector[i];
+            for (int i = 0; i < block_size; ++i) e.batch_vector[i][lane] = vector[i];
             if (batch.lanes_used == solve_lanes)
-                finish_block_batch<L>(batch, windows, stride, accepted, blocks);
+                finish_block_batch<L>(e, batch, windows, stride, accepted, blocks);
         }
     }
-    if (batch.lanes_used > 0) finish_block_batch<L>(batch, windows, stride, accepted, blocks);
+    if (batch.lanes_used > 0) finish_block_batch<L>(e, batch, windows, stride, accepted, blocks);
 }
 
 }  // namespace
 
-void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
-                    int accepted[], double blocks[][block_size]) {
+void estimate_batch(Estimator& e, const Lattice& lattice, const double* const windows[], int count,
+                    int stride, int accepted[], double blocks[][block_size]) {
     with_lattice(lattice, [&](auto on) {
-        estimate_targets<decltype(on)::lattice>(windows, count, stride, accepted, blocks);
+        estimate_targets<decltype(on)::lattice>(e, windows, count, stride, accepted, blocks);
     });
 }
 

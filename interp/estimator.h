@@ -8,21 +8,33 @@
 
 #include "interp/acceptance.h"
 #include "interp/lattice.h"
+#include "linalg/solve_lanes.h"
 
 namespace quillmorph {
 
-// Estimator scratch, one set per thread.  Each call clears and refills it.
-// After a call that accepted its estimate, block_vector holds the block
-// solution (element k for block position k) in its nine inner elements
-// (lattice.fusion_element, the ones a fusion reads and a pass keeps) until
-// the next estimator call; the solve does not finish the outer sixteen, which
-// hold intermediate values.
-// Inline variables: every file sees the definition (zero-initialised, no
-// initialiser to run), so each access is a plain thread-local access.
-inline thread_local double model_vector[model_order];
-inline thread_local double model_matrix[model_order * model_order];
-inline thread_local double block_vector[block_size];
-inline thread_local double block_matrix[block_size * block_size];
+// One thread's estimator: the maxval of the image it works on, and the
+// scratch of its solves (about 47 KB), allocated with the rest of a run's
+// memory so that nothing is allocated once the rows flow.  Each call clears
+// and refills the scratch.  After a call that accepted its estimate,
+// block_vector holds the block solution (element k for block position k) in
+// its nine inner elements (lattice.fusion_element, the ones a fusion reads
+// and a pass keeps) until the next call; the solve does not finish the
+// outer sixteen, which hold intermediate values.
+struct Estimator {
+    // The block systems of a batch, one target in each lane.
+    lane_vector batch_vector[block_size];
+    lane_vector batch_matrix[block_size * block_size];
+    double model_vector[model_order];
+    double model_matrix[model_order * model_order];
+    double block_vector[block_size];
+    double block_matrix[block_size * block_size];
+    double maxval;
+};
+
+// count estimators for images of the given maxval, or nullptr when memory
+// is short; released with free_estimators.
+Estimator* new_estimators(int count, double maxval);
+void free_estimators(Estimator* estimators);
 
 // window    points at HR (r - 5, c - 5), the top-left corner of the 11 x 11
 //           neighbourhood of the target (r, c); the whole of it lies in the grid.
@@ -32,11 +44,13 @@ inline thread_local double block_matrix[block_size * block_size];
 //           rejected when either solve met a column without a pivot, when a
 //           model coefficient is not finite or exceeds max_model_coefficient
 //           in magnitude, or when one of the block's inner 3 x 3 elements
-//           (those a fusion reads) is not finite or lies outside -255..510.
+//           (those a fusion reads) is not finite or lies outside -M..2M,
+//           M the estimator's maxval.
 // Returns the new value of the target: the block solution's centre, or the
-// target's current value when that centre lies outside 0..255.
-double estimate_diagonal(const double* window, int stride, int* accepted);  // r, c odd
-double estimate_axial(const double* window, int stride, int* accepted);     // r + c odd
+// target's current value when that centre lies outside 0..M.
+double estimate_diagonal(Estimator& e, const double* window, int stride,
+                         int* accepted);                                               // r, c odd
+double estimate_axial(Estimator& e, const double* window, int stride, int* accepted);  // r + c odd
 
 // Estimates count targets of one lattice with the same results as one call
 // each: accepted[t] as for estimate_diagonal, and when accepted, blocks[t]
@@ -45,8 +59,8 @@ double estimate_axial(const double* window, int stride, int* accepted);     // r
 // solved eight at a time side by side, and so are the block systems of the
 // targets whose fit is regular, which is several times faster than one at a
 // time; the more targets a call has, the fuller the batches.
-void estimate_batch(const Lattice& lattice, const double* const windows[], int count, int stride,
-                    int accepted[], double blocks[][block_size]);
+void estimate_batch(Estimator& e, const Lattice& lattice, const double* const windows[], int count,
+                    int stride, int accepted[], double blocks[][block_size]);
 
 }  // namespace quillmorph
 

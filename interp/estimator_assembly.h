@@ -44,7 +44,7 @@ inline double sample_at(const double* window, int stride, Offset at) {
 // order.  The sums are kept in locals, not in the scratch arrays, so that
 // they can stay in registers.
 template <const Lattice& L>
-void assemble_model(const double* window, int stride) {
+void assemble_model(Estimator& e, const double* window, int stride) {
     double vector[model_order] = {};
     double matrix[model_order * model_order] = {};
     for (int t = 0; t < training_count; ++t) {
@@ -61,8 +61,8 @@ void assemble_model(const double* window, int stride) {
                 matrix[k * model_order + l] += neighbour[k] * neighbour[l];
         }
     }
-    for (int k = 0; k < model_order; ++k) model_vector[k] = vector[k];
-    for (int k = 0; k < model_order * model_order; ++k) model_matrix[k] = matrix[k];
+    for (int k = 0; k < model_order; ++k) e.model_vector[k] = vector[k];
+    for (int k = 0; k < model_order * model_order; ++k) e.model_matrix[k] = matrix[k];
 }
 
 // The model fits of eight targets side by side, lane l from windows[l], in

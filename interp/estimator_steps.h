@@ -6,16 +6,17 @@
 #ifndef QUILLMORPH_INTERP_ESTIMATOR_STEPS_H
 #define QUILLMORPH_INTERP_ESTIMATOR_STEPS_H
 
+#include "interp/estimator.h"
 #include "interp/lattice.h"
 
 namespace quillmorph {
 
-// Normal equations of the model fit: model_matrix = DᵀD and model_vector =
+// Normal equations of the model fit: e.model_matrix = DᵀD and e.model_vector =
 // Dᵀt, D holding one row per training pixel (its four neighbours at twice the
 // lattice directions) and t the training pixels, summed in training order.
 // window and stride as for estimate_diagonal.  Overwrites model_vector and
 // model_matrix.
-void assemble_model_system(const Lattice& lattice, const double* window, int stride);
+void assemble_model_system(Estimator& e, const Lattice& lattice, const double* window, int stride);
 
 // Normal equations of the block estimate for the coefficients a0..a3 held in
 // model_vector: block_matrix = I + CᵀC and block_vector = p + Cᵀy, with p the
@@ -23,10 +24,11 @@ void assemble_model_system(const Lattice& lattice, const double* window, int str
 // and C one row per training pixel y, holding a0..a3 in the columns of its
 // four neighbouring block positions.  Overwrites block_vector and
 // block_matrix; reads model_vector.
-void assemble_block_system(const Lattice& lattice, const double* window, int stride);
+void assemble_block_system(Estimator& e, const Lattice& lattice, const double* window, int stride);
 
 // The whole estimate on one lattice; see estimate_diagonal.
-double estimate_on_lattice(const Lattice& lattice, const double* window, int stride, int* accepted);
+double estimate_on_lattice(Estimator& e, const Lattice& lattice, const double* window, int stride,
+                           int* accepted);
 
 }  // namespace quillmorph
 

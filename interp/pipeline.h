@@ -4,6 +4,7 @@
 #ifndef QUILLMORPH_INTERP_PIPELINE_H
 #define QUILLMORPH_INTERP_PIPELINE_H
 
+#include "interp/estimator.h"
 #include "interp/row_ring.h"
 #include "interp/stages.h"
 #include "interp/upscale.h"
@@ -12,24 +13,29 @@ namespace quillmorph {
 
 struct Pipeline {
     int w, h, w2, h2;
+    SampleFormat samples;
     LrRowSource source;
     HrRowSink sink;
-    unsigned char* lr;  // a ring of lr_rows LR rows
+    void* lr;  // a ring of lr_rows LR rows of w samples
     int lr_rows;
     RowRing grid;
     double* stores[2];  // by Pass
     int store_rows;
-    int* counters;  // the progress's
-    Progress progress;
+    Estimator* estimators;  // one for each of the layout's threads
+    int* counters;          // the schedule's
+    Schedule schedule;
 };
 
-// Allocates the rings of a w x h image (sizes checked by the caller) and
-// starts its progress; false, with nothing held, when memory is short.
-bool start_pipeline(Pipeline* p, int w, int h, LrRowSource source, HrRowSink sink, RingSizes rings);
+// Allocates the rings of a w x h image (sizes checked by the caller) and an
+// estimator for each of the layout's threads, and starts its schedule;
+// false, with nothing held, when memory is short.
+bool start_pipeline(Pipeline* p, int w, int h, SampleFormat samples, LrRowSource source,
+                    HrRowSink sink, RunLayout layout);
 void end_pipeline(Pipeline* p);
 
-// Runs a job next_job gave; false when its reading or writing failed.
-bool run_job(const Pipeline& p, const Job& job);
+// Runs a job next_job gave with the given estimator; false when its reading
+// or writing failed.
+bool run_job(const Pipeline& p, const Job& job, Estimator& estimator);
 
 }  // namespace quillmorph
 

@@ -20,24 +20,24 @@ int ceil_div(int a, int b) { return (a + b - 1) / b; }
 // The last row whose cells hold their final values from the stage before
 // the pass: the initial upsampling for the diagonal pass, the diagonal pass
 // for the axial one.
-int ready_through(const Progress& p, Pass pass) {
+int ready_through(const Schedule& p, Pass pass) {
     return pass == diagonal_pass ? p.upsample.done_through : p.finish[diagonal_pass].done_through;
 }
 
 // The HR rows of every LR row through i are made from LR rows through
 // i + lr_rows_below at most, and LR row i is read by HR rows through
 // 2 (i + lr_rows_above) + 1 at most (interp/upsample.h).
-int lr_rows_needed_through(const Progress& p, int hr_row) {
+int lr_rows_needed_through(const Schedule& p, int hr_row) {
     return min_int(hr_row / 2 + lr_rows_below, p.last_lr_row);
 }
-int last_hr_row_reading(const Progress& p, int lr_row) {
+int last_hr_row_reading(const Schedule& p, int lr_row) {
     return min_int(2 * (lr_row + lr_rows_above) + 1, p.h2 - 1);
 }
 
 // Parts of row r in a stage: the spans of its targets for an estimate, one
 // for a row a finish changes or a row to upsample, none for a row a pass
 // leaves as it is.
-int parts_of(const Progress& p, JobKind kind, Pass pass, int r) {
+int parts_of(const Schedule& p, JobKind kind, Pass pass, int r) {
     if (kind == job_estimate) return estimate_parts(pass, r, p.w2, p.h2);
     if (kind != job_finish) return 1;
     const RowSpan targets = target_columns(pass, r, p.w2, p.h2);
@@ -47,7 +47,7 @@ int parts_of(const Progress& p, JobKind kind, Pass pass, int r) {
 int& parts_done(RowStage& s, int r) { return s.parts_done[r % s.ring]; }
 
 // Counts the rows all of whose parts are done, in order.
-void count_done(const Progress& p, RowStage& s, JobKind kind, Pass pass) {
+void count_done(const Schedule& p, RowStage& s, JobKind kind, Pass pass) {
     while (s.done_through + 1 < s.next_row &&
            parts_done(s, s.done_through + 1) == parts_of(p, kind, pass, s.done_through + 1))
         ++s.done_through;
@@ -55,7 +55,7 @@ void count_done(const Progress& p, RowStage& s, JobKind kind, Pass pass) {
 
 // Claims the next part of row s.next_row, which the caller has found
 // claimable, and returns its number.  A row without parts is done at once.
-int claim_part(const Progress& p, RowStage& s, JobKind kind, Pass pass) {
+int claim_part(const Schedule& p, RowStage& s, JobKind kind, Pass pass) {
     const int r = s.next_row;
     const int parts = parts_of(p, kind, pass, r);
     if (s.next_part == 0) parts_done(s, r) = 0;
@@ -72,12 +72,12 @@ int claim_part(const Progress& p, RowStage& s, JobKind kind, Pass pass) {
 
 // The last row a pass may finish: its estimates lie finish_lag rows further
 // down, and the stage before has finished it.
-int finish_through(const Progress& p, Pass pass) {
+int finish_through(const Schedule& p, Pass pass) {
     return min_int(finishable_through(p.estimate[pass].done_through, p.last_target, p.h2),
                    ready_through(p, pass));
 }
 
-bool may_estimate(const Progress& p, Pass pass, int r) {
+bool may_estimate(const Schedule& p, Pass pass, int r) {
     return r <= p.last_target && r + estimate_lead <= ready_through(p, pass) &&
            may_claim(r, p.finish[pass].done_through, p.store_rows);
 }
@@ -85,7 +85,7 @@ bool may_estimate(const Progress& p, Pass pass, int r) {
 // Rows a pass leaves as they are (no targets, or none in a row of the
 // diagonal pass) take no job: they are counted done as soon as they could
 // be claimed, which may let the other pass's rows through in turn.
-void pass_rows_without_parts(Progress& p) {
+void pass_rows_without_parts(Schedule& p) {
     for (bool moved = true; moved;) {
         moved = false;
         for (Pass pass : passes_downstream_first) {
@@ -156,11 +156,11 @@ int grid_rows_for_threads(int threads, int w) {
                       min_grid_rows);
 }
 
-int progress_counters(int grid_rows, int store_rows) { return 3 * grid_rows + 2 * store_rows; }
+int schedule_counters(int grid_rows, int store_rows) { return 3 * grid_rows + 2 * store_rows; }
 
-void start_progress(Progress* progress, int w2, int h2, int grid_rows, int store_rows,
+void start_schedule(Schedule* schedule, int w2, int h2, int grid_rows, int store_rows,
                     int* counters) {
-    Progress& p = *progress;
+    Schedule& p = *schedule;
     p.w2 = w2;
     p.h2 = h2;
     p.last_lr_row = h2 / 2 - 1;
@@ -183,18 +183,18 @@ void start_progress(Progress* progress, int w2, int h2, int grid_rows, int store
 namespace {
 
 // A ring row is reused once the row that held it is written.
-int upsample_room_through(const Progress& p) {
+int upsample_room_through(const Schedule& p) {
     return min_int(p.written_through + p.grid_rows, p.h2 - 1);
 }
 
 // The last row the next writing job would write (written_through when there
 // is none), and the last LR row the next reading job would read.
-int writable_through(const Progress& p) {
+int writable_through(const Schedule& p) {
     if (p.writing) return p.written_through;
     return min_int(p.written_through + write_rows_per_job, p.finish[axial_pass].done_through);
 }
 
-int readable_through(const Progress& p) {
+int readable_through(const Schedule& p) {
     if (p.reading) return p.read_through;
     const int needed = lr_rows_needed_through(p, upsample_room_through(p));
     int last = p.read_through;
@@ -207,7 +207,7 @@ int readable_through(const Progress& p) {
 
 }  // namespace
 
-bool has_io_job(const Progress& p) {
+bool has_io_job(const Schedule& p) {
     return writable_through(p) > p.written_through || readable_through(p) > p.read_through;
 }
 
@@ -215,8 +215,8 @@ bool has_io_job(const Progress& p) {
 // can and the rings never hold more than the work in hand needs; the
 // calling thread's own stages come before all others, since no other thread
 // can take them.
-Job next_job(Progress* progress, bool io_thread) {
-    Progress& p = *progress;
+Job next_job(Schedule* schedule, bool io_thread) {
+    Schedule& p = *schedule;
     pass_rows_without_parts(p);
     const int write_through = writable_through(p);
     if (io_thread && write_through > p.written_through) {
@@ -256,8 +256,8 @@ Job next_job(Progress* progress, bool io_thread) {
     return make_job(p.written_through == p.h2 - 1 ? job_done : job_wait, diagonal_pass, 0, -1);
 }
 
-void complete_job(Progress* progress, const Job& job) {
-    Progress& p = *progress;
+void complete_job(Schedule* schedule, const Job& job) {
+    Schedule& p = *schedule;
     switch (job.kind) {
         case job_read:
             p.read_through = job.last;

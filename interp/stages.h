@@ -24,8 +24,8 @@
 // Reading and writing are done by the calling thread alone, in order, so
 // that the callers' callbacks are made on their own thread; every other
 // stage runs on any thread, rows (and spans) claimed in order and done in
-// any order.  These functions decide from the progress so far which job a
-// thread takes next; interp/upscale.cpp only keeps the progress under a lock
+// any order.  These functions decide from what is done so far which job a
+// thread takes next; interp/upscale.cpp only keeps the schedule under a lock
 // and runs the jobs.
 #ifndef QUILLMORPH_INTERP_STAGES_H
 #define QUILLMORPH_INTERP_STAGES_H
@@ -123,7 +123,7 @@ struct RowStage {
     int ring;
 };
 
-struct Progress {
+struct Schedule {
     int w2, h2;
     int last_lr_row;
     int last_target;  // the last target row
@@ -154,8 +154,8 @@ int lr_rows_for(int h, int grid_rows);
 int estimate_parts(Pass pass, int r, int w2, int h2);
 RowSpan estimate_part_columns(Pass pass, int r, int w2, int h2, int part);
 
-// The counters start_progress needs: rows of the rings as the run has them.
-int progress_counters(int grid_rows, int store_rows);
+// The counters start_schedule needs: rows of the rings as the run has them.
+int schedule_counters(int grid_rows, int store_rows);
 
 // Rings with which `threads` threads on an image w LR pixels wide always
 // find at least `threads` estimate jobs of each pass to claim while the
@@ -166,24 +166,24 @@ int progress_counters(int grid_rows, int store_rows);
 int store_rows_for_threads(int threads, int w);
 int grid_rows_for_threads(int threads, int w);
 
-// Starts the progress of a w2 x h2 grid, before anything is done, with
+// Starts the schedule of a w2 x h2 grid, before anything is done, with
 // rings of grid_rows, store_rows and lr_rows_for(h2 / 2, grid_rows) rows;
-// counters holds progress_counters(grid_rows, store_rows) ints.
-void start_progress(Progress* progress, int w2, int h2, int grid_rows, int store_rows,
+// counters holds schedule_counters(grid_rows, store_rows) ints.
+void start_schedule(Schedule* schedule, int w2, int h2, int grid_rows, int store_rows,
                     int* counters);
 
-// The next job for a thread, claimed in progress: job_wait when every job
+// The next job for a thread, claimed in the schedule: job_wait when every job
 // there is must wait for one under way, job_done when the grid is written.
 // Only the thread that reads and writes (io_thread) takes reading and
 // writing jobs: the callers' callbacks are made on the thread that called.
-Job next_job(Progress* progress, bool io_thread);
+Job next_job(Schedule* schedule, bool io_thread);
 
 // Records that job is done.
-void complete_job(Progress* progress, const Job& job);
+void complete_job(Schedule* schedule, const Job& job);
 
 // Whether next_job would give the thread that reads and writes a reading or
 // writing job: the other threads wake it when it waits and one is there.
-bool has_io_job(const Progress& progress);
+bool has_io_job(const Schedule& schedule);
 
 // Row `row` fills slot row row mod store_rows, which last held the slots of
 // row - store_rows, if that is a target row; the last fusion to read those

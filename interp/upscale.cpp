@@ -23,9 +23,7 @@ namespace quillmorph {
 
 namespace {
 
-constexpr int max_threads = 256;
-
-// A run's pipeline as its threads share it: the progress is read and
+// A run's pipeline as its threads share it: the schedule is read and
 // changed under the lock alone.  A thread with nothing to do waits for its
 // turn: the calling thread on its own, since only it reads and writes, the
 // others on a shared turn, woken one at a time.
@@ -45,12 +43,16 @@ struct Shared {
 // have dozens of threads queue for the lock in vain).  The calling thread
 // is woken when a row waits to be read or written.
 // A failed read or write stops every thread once its job in hand is done.
-void work(Shared* s, bool io_thread) {
-    Progress* progress = &s->pipeline.progress;
+// Worker 0 is the calling thread, the one that reads and writes; each
+// worker estimates with its own estimator.
+void work(Shared* s, int worker) {
+    const bool io_thread = worker == 0;
+    Estimator& estimator = s->pipeline.estimators[worker];
+    Schedule* schedule = &s->pipeline.schedule;
     std::unique_lock<std::mutex> hold(s->lock);
     while (s->status == upscale_ok) {
-        const Job job = next_job(progress, io_thread);
-        if (s->io_waiting && has_io_job(*progress)) s->io_turn.notify_one();
+        const Job job = next_job(schedule, io_thread);
+        if (s->io_waiting && has_io_job(*schedule)) s->io_turn.notify_one();
         if (job.kind == job_done) break;
         if (job.kind == job_wait) {
             if (io_thread) {
@@ -66,10 +68,10 @@ void work(Shared* s, bool io_thread) {
         }
         if (s->helpers_waiting > 0) s->helper_turn.notify_one();
         hold.unlock();
-        const bool done = run_job(s->pipeline, job);
+        const bool done = run_job(s->pipeline, job, estimator);
         hold.lock();
         if (done)
-            complete_job(progress, job);
+            complete_job(schedule, job);
         else
             s->status = job.kind == job_write ? upscale_write_failed : upscale_read_failed;
     }
@@ -78,8 +80,6 @@ void work(Shared* s, bool io_thread) {
     s->helper_turn.notify_all();
 }
 
-void help(Shared* s) { work(s, false); }
-
 // The calling thread is one of the workers, the one that reads and writes,
 // and does the work alone if no other thread can be started.
 void run_threads(Shared* s, int threads) {
@@ -87,72 +87,78 @@ void run_threads(Shared* s, int threads) {
     int started = 0;
     for (; started < threads - 1; ++started) {
         try {
-            helpers[started] = std::thread(help, s);
+            helpers[started] = std::thread(work, s, started + 1);
         } catch (...) {  // std::system_error, or std::bad_alloc for its state
             break;
         }
     }
-    work(s, true);
+    work(s, 0);
     for (int t = 0; t < started; ++t) helpers[t].join();
 }
 
+int clamp_threads(int threads) {
+    return threads < 1 ? 1 : threads < max_threads ? threads : max_threads;
+}
+
 // A whole image in memory, as a source and a sink.
+template <typename Sample>
 struct ImageRows {
-    const unsigned char* lr;
+    const Sample* lr;
     double* hr;
-    std::size_t lr_row_bytes, hr_row_cells;
+    std::size_t lr_row_samples, hr_row_cells;
     std::size_t rows_read, rows_written;
 };
 
-int read_image_row(void* context, unsigned char* row) {
-    ImageRows& image = *static_cast<ImageRows*>(context);
-    const unsigned char* from = image.lr + image.rows_read++ * image.lr_row_bytes;
-    std::copy(from, from + image.lr_row_bytes, row);
+template <typename Sample>
+int read_image_row(void* context, void* row) {
+    ImageRows<Sample>& image = *static_cast<ImageRows<Sample>*>(context);
+    const Sample* from = image.lr + image.rows_read++ * image.lr_row_samples;
+    std::copy(from, from + image.lr_row_samples, static_cast<Sample*>(row));
     return 0;
 }
 
+template <typename Sample>
 int write_image_row(void* context, const double* row) {
-    ImageRows& image = *static_cast<ImageRows*>(context);
+    ImageRows<Sample>& image = *static_cast<ImageRows<Sample>*>(context);
     std::copy(row, row + image.hr_row_cells, image.hr + image.rows_written++ * image.hr_row_cells);
     return 0;
 }
 
 }  // namespace
 
-int available_threads() {
-    const int count = platform_processor_count();
-    return count < max_threads ? count : max_threads;
+RunLayout layout_for_threads(int threads, int w) {
+    if (threads == 0) threads = platform_processor_count();
+    threads = clamp_threads(threads);
+    return RunLayout{
+        threads, RingSizes{grid_rows_for_threads(threads, w), store_rows_for_threads(threads, w)}};
 }
 
-RingSizes rings_for_threads(int threads, int w) {
-    return RingSizes{grid_rows_for_threads(threads, w), store_rows_for_threads(threads, w)};
-}
-
-UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
-                           RingSizes rings) {
+UpscaleStatus upscale_rows(int w, int h, SampleFormat samples, LrRowSource source, HrRowSink sink,
+                           RunLayout layout) {
     if (w < min_image_side || h < min_image_side) return upscale_bad_size;
     if (!image_size_supported(w, h)) return upscale_too_large;
+    layout.threads = clamp_threads(layout.threads);
     Shared s;
-    if (!start_pipeline(&s.pipeline, w, h, source, sink, rings)) return upscale_no_memory;
+    if (!start_pipeline(&s.pipeline, w, h, samples, source, sink, layout)) return upscale_no_memory;
     s.io_waiting = false;
     s.helpers_waiting = 0;
     s.status = upscale_ok;
-    if (threads < 1) threads = 1;
-    run_threads(&s, threads < max_threads ? threads : max_threads);
+    run_threads(&s, layout.threads);
     end_pipeline(&s.pipeline);
     return s.status;
 }
 
-UpscaleStatus upscale_stream(int w, int h, LrRowSource source, HrRowSink sink) {
-    const int threads = available_threads();
-    return upscale_rows(w, h, source, sink, threads, rings_for_threads(threads, w));
+template <typename Sample>
+UpscaleStatus upscale_image(const Sample* lr, int w, int h, int maxval, double* hr,
+                            RunLayout layout) {
+    ImageRows<Sample> image = {lr, hr, static_cast<std::size_t>(w), 2 * static_cast<std::size_t>(w),
+                               0,  0};
+    const SampleFormat samples = {static_cast<int>(sizeof(Sample)), maxval};
+    return upscale_rows(w, h, samples, LrRowSource{read_image_row<Sample>, &image},
+                        HrRowSink{write_image_row<Sample>, &image}, layout);
 }
 
-UpscaleStatus upscale_image(const unsigned char* lr, int w, int h, double* hr, int threads,
-                            RingSizes rings) {
-    ImageRows image = {lr, hr, static_cast<std::size_t>(w), 2 * static_cast<std::size_t>(w), 0, 0};
-    return upscale_rows(w, h, LrRowSource{read_image_row, &image},
-                        HrRowSink{write_image_row, &image}, threads, rings);
-}
+template UpscaleStatus upscale_image(const unsigned char*, int, int, int, double*, RunLayout);
+template UpscaleStatus upscale_image(const std::uint16_t*, int, int, int, double*, RunLayout);
 
 }  // namespace quillmorph

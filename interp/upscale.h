@@ -5,16 +5,26 @@
 #define QUILLMORPH_INTERP_UPSCALE_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "interp/stages.h"
 
 namespace quillmorph {
 
+// How the engine keeps an image's LR samples: bytes per sample, 1
+// (unsigned char) or 2 (std::uint16_t, in the machine's order), and the
+// maxval M, the largest value a sample may take, which every bound of the
+// method scales with.  8-bit storage holds M up to 255, 16-bit up to 65535.
+struct SampleFormat {
+    int bytes;
+    int maxval;
+};
+
 // Where the LR rows come from, in order from the top: read_row fills row
-// with the w bytes of the next one and returns 0, or non-zero when it
-// cannot (the run then stops).
+// with the w samples of the next one, in the run's sample format, and
+// returns 0, or non-zero when it cannot (the run then stops).
 struct LrRowSource {
-    int (*read_row)(void* context, unsigned char* row);
+    int (*read_row)(void* context, void* row);
     void* context;
 };
 
@@ -44,36 +54,46 @@ struct RingSizes {
 };
 constexpr RingSizes default_rings = {default_grid_rows, default_store_rows};
 
-// The rings for `threads` threads on an image w LR pixels wide: the default
-// rings up to a few threads, and larger ones beyond, so that every thread
-// finds an estimate to run (interp/stages.h); they grow with the threads and
-// shrink as the width gives more jobs per row.
-RingSizes rings_for_threads(int threads, int w);
+// At most this many threads work on a run, however many are asked for.
+constexpr int max_threads = 256;
 
-// Upsamples and refines a w x h LR image on the given number of threads
-// (at least 1; the calling thread is one of them), with rings of the given
-// sizes; the rows written are the same bits for any of them.  Every
-// callback is made on the calling thread, rows in order.  Sizes are checked
-// (interp/grid.h) and all memory is allocated before the first row is read;
-// a thread that cannot be started is done without.
-UpscaleStatus upscale_rows(int w, int h, LrRowSource source, HrRowSink sink, int threads,
-                           RingSizes rings);
+// A run's threads (the calling thread among them) and its rings.
+struct RunLayout {
+    int threads;
+    RingSizes rings;
+};
 
-// The same on every processor the process may run on, with the rings for
-// that many threads.
-UpscaleStatus upscale_stream(int w, int h, LrRowSource source, HrRowSink sink);
+// The layout for a request of `threads` threads on an image w LR pixels
+// wide: 0 asks for every processor the process may run on (its affinity
+// mask and CPU quota on Linux), and no request gets more than max_threads.
+// The rings are the default ones up to a few threads, and larger ones
+// beyond, so that every thread finds an estimate to run (interp/stages.h);
+// they grow with the threads and shrink as the width gives more jobs per
+// row.  The one place where the thread policy lives.
+RunLayout layout_for_threads(int threads, int w);
 
-// The same from a whole w x h image in memory (rows w bytes apart) into a
-// whole 2w x 2h grid (rows 2w doubles apart).
-UpscaleStatus upscale_image(const unsigned char* lr, int w, int h, double* hr, int threads,
-                            RingSizes rings);
+// Upsamples and refines a w x h LR image, on the layout's threads (1 to
+// max_threads) with its rings; the rows written are the same bits for any
+// layout.  Every callback is made on the calling thread, rows in order.
+// Sizes are checked (interp/grid.h) and all memory is allocated before the
+// first row is read; a thread that cannot be started is done without.
+UpscaleStatus upscale_rows(int w, int h, SampleFormat samples, LrRowSource source, HrRowSink sink,
+                           RunLayout layout);
 
-// The number of processors this process may run on (its affinity mask and
-// CPU quota on Linux), at most the number of threads a run will start.
-int available_threads();
+// The same from a whole w x h image in memory (rows w samples apart) into a
+// whole 2w x 2h grid (rows 2w doubles apart); Sample is unsigned char or
+// std::uint16_t.
+template <typename Sample>
+UpscaleStatus upscale_image(const Sample* lr, int w, int h, int maxval, double* hr,
+                            RunLayout layout);
 
-// The bytes a run allocates for a w x h image with the given rings.
-std::size_t upscale_bytes(int w, int h, RingSizes rings);
+extern template UpscaleStatus upscale_image(const unsigned char*, int, int, int, double*,
+                                            RunLayout);
+extern template UpscaleStatus upscale_image(const std::uint16_t*, int, int, int, double*,
+                                            RunLayout);
+
+// The bytes a run allocates for a w x h image with the given layout.
+std::size_t upscale_bytes(int w, int h, SampleFormat samples, RunLayout layout);
 
 }  // namespace quillmorph
 

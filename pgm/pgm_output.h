@@ -67,11 +67,10 @@ int finish_pgm_output(PgmOutput* output);
 // Gives up a prepared output, written or not, as finish does on failure.
 void abandon_pgm_output(PgmOutput* output);
 
-// Writes the width x height grid (row stride width) as an 8-bit binary PGM,
-// each value converted as interp/pixels.h says, through a prepared output:
-// the file appears whole under path or not at all, and an existing file is
-// replaced only on success.
-int write_pgm_image(const double* grid, const char* path, int width, int height);
+// Writes the width x height pixels (row stride width) as an 8-bit binary
+// PGM, through a prepared output: the file appears whole under path or not
+// at all, and an existing file is replaced only on success.
+int write_pgm_image(const unsigned char* pixels, const char* path, int width, int height);
 
 }  // namespace quillmorph
 

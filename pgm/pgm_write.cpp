@@ -1,8 +1,7 @@
-// Writing PGM headers, and whole grids as PGM files.
+// Writing PGM headers, and whole images as PGM files.
+#include <cstddef>
 #include <cstdio>
-#include <vector>
 
-#include "interp/pixels.h"
 #include "pgm/pgm.h"
 #include "pgm/pgm_output.h"
 
@@ -21,14 +20,13 @@ int write_pgm_header(std::FILE* stream, int width, int height) {
                : pgm_write_failed;
 }
 
-int write_pgm_image(const double* grid, const char* path, int width, int height) {
+int write_pgm_image(const unsigned char* pixels, const char* path, int width, int height) {
     if (width <= 0 || height <= 0) return pgm_write_failed;
     PgmOutput output;
     if (prepare_pgm_output(path, width, height, &output) != pgm_write_ok) return pgm_write_failed;
-    std::vector<unsigned char> row(static_cast<std::size_t>(width));
     for (int r = 0; r < height; ++r) {
-        pixels_from_values(grid + static_cast<std::ptrdiff_t>(r) * width, row.size(), row.data());
-        if (write_pgm_row(&output, row.data()) != pgm_write_ok) {
+        if (write_pgm_row(&output, pixels + static_cast<std::ptrdiff_t>(r) * width) !=
+            pgm_write_ok) {
             abandon_pgm_output(&output);
             return pgm_write_failed;
         }

@@ -90,10 +90,10 @@ TEST(Api, VersionAndStatusTexts) {
                                                     std::to_string(QUILLMORPH_VERSION_MINOR) + "." +
                                                     std::to_string(QUILLMORPH_VERSION_PATCH));
     std::set<std::string> texts;
-    for (int status = QM_ERROR_CANCELLED; status <= QM_OK; ++status)
+    for (int status = QM_ERROR_SAMPLE; status <= QM_OK; ++status)
         texts.insert(qm_status_string(status));
-    EXPECT_EQ(texts.size(), 8u) << "every status has a text of its own";
-    for (int unknown : {1, -8, INT_MIN, INT_MAX})
+    EXPECT_EQ(texts.size(), 9u) << "every status has a text of its own";
+    for (int unknown : {1, -9, INT_MIN, INT_MAX})
         EXPECT_EQ(std::string(qm_status_string(unknown)), "Unknown status code.");
 }
 
@@ -109,6 +109,18 @@ TEST(Api, MisuseIsRefusedBeforeAnyWork) {
     Rows rows(w, &lr);
     const Options bad_threads = make_options(1);
     const std::ptrdiff_t huge_stride = PTRDIFF_MAX / 2;
+    // 16-bit images: lr16 holds a sample above 4095 in its last row.
+    std::vector<std::uint16_t> lr16(lr.size(), 4000);
+    lr16.back() = 4096;
+    std::uint16_t* const hr16 = reinterpret_cast<std::uint16_t*>(hr.data());
+    const std::ptrdiff_t row16 = 2 * w;  // bytes in an LR row of 16-bit samples
+    const Options maxval_4095 = make_options(1);
+    qm_options_set_maxval(maxval_4095.get(), 4095);
+    const Options maxval_6 = make_options(1);
+    qm_options_set_maxval(maxval_6.get(), 6);
+    const Options maxval_256 = make_options(1);
+    qm_options_set_maxval(maxval_256.get(), 256);
+    int window[4] = {};
     const struct {
         const char* what;
         int expected;
@@ -154,12 +166,78 @@ TEST(Api, MisuseIsRefusedBeforeAnyWork) {
          [&] { return qm_options_set_threads(nullptr, 2); }},
         {"progress on null options", QM_ERROR_ARGUMENT,
          [&] { return qm_options_set_progress(nullptr, note_progress, &rows); }},
+        {"maxval 0", QM_ERROR_ARGUMENT,
+         [&] { return qm_options_set_maxval(bad_threads.get(), 0); }},
+        {"maxval 65536", QM_ERROR_ARGUMENT,
+         [&] { return qm_options_set_maxval(bad_threads.get(), 65536); }},
+        {"maxval on null options", QM_ERROR_ARGUMENT,
+         [&] { return qm_options_set_maxval(nullptr, 255); }},
+        {"8-bit call with maxval 256", QM_ERROR_ARGUMENT,
+         [&] { return qm_upscale(lr.data(), w, h, w, hr.data(), 2 * w, maxval_256.get()); }},
+        {"8-bit sample above the maxval", QM_ERROR_SAMPLE,
+         [&] { return qm_upscale(lr.data(), w, h, w, hr.data(), 2 * w, maxval_6.get()); }},
+        {"16-bit null lr", QM_ERROR_ARGUMENT,
+         [&] { return qm_upscale16(nullptr, w, h, row16, hr16, 2 * row16, nullptr); }},
+        {"16-bit width 2", QM_ERROR_SIZE,
+         [&] { return qm_upscale16(lr16.data(), 2, h, row16, hr16, 2 * row16, nullptr); }},
+        {"16-bit lr stride in samples", QM_ERROR_ARGUMENT,
+         [&] { return qm_upscale16(lr16.data(), w, h, w, hr16, 2 * row16, nullptr); }},
+        {"16-bit odd stride", QM_ERROR_ARGUMENT,
+         [&] { return qm_upscale16(lr16.data(), w, h, row16 + 1, hr16, 2 * row16, nullptr); }},
+        {"16-bit sample above the maxval", QM_ERROR_SAMPLE,
+         [&] {
+             return qm_upscale16(lr16.data(), w, h, row16, hr16, 2 * row16, maxval_4095.get());
+         }},
+        {"16-bit rows null write", QM_ERROR_ARGUMENT,
+         [&] {
+             return qm_upscale16_rows(
+                 w, h, [](void*, std::uint16_t*) { return 0; }, nullptr, &rows, nullptr);
+         }},
+        {"16-bit rows height 1", QM_ERROR_SIZE,
+         [&] {
+             return qm_upscale16_rows(
+                 w, 1, [](void*, std::uint16_t*) { return 0; },
+                 [](void*, const std::uint16_t*) { return 0; }, &rows, nullptr);
+         }},
+        {"16-bit region window short", QM_ERROR_ARGUMENT,
+         [&] {
+             return qm_upscale16_region(lr16.data(), w - 1, h, row16, 0, 0, w, h, 0, 0, 4, 4, hr16,
+                                        8, nullptr);
+         }},
+        {"16-bit region sample above the maxval", QM_ERROR_SAMPLE,
+         [&] {
+             return qm_upscale16_region(lr16.data(), w, h, row16, 0, 0, w, h, 2 * w - 2, 2 * h - 2,
+                                        2, 2, hr16, 4, maxval_4095.get());
+         }},
+        {"region window of an empty region", QM_ERROR_ARGUMENT,
+         [&] {
+             return qm_region_window(w, h, 0, 0, 0, 4, &window[0], &window[1], &window[2],
+                                     &window[3]);
+         }},
+        {"region window outside the output", QM_ERROR_ARGUMENT,
+         [&] {
+             return qm_region_window(w, h, 2 * w - 1, 0, 2, 4, &window[0], &window[1], &window[2],
+                                     &window[3]);
+         }},
+        {"region window of a 2-pixel image", QM_ERROR_SIZE,
+         [&] {
+             return qm_region_window(2, h, 0, 0, 1, 1, &window[0], &window[1], &window[2],
+                                     &window[3]);
+         }},
+        {"region window to a null pointer", QM_ERROR_ARGUMENT,
+         [&] {
+             return qm_region_window(w, h, 0, 0, 1, 1, &window[0], &window[1], &window[2], nullptr);
+         }},
+        {"size check, width 2", QM_ERROR_SIZE, [&] { return qm_check_size(2, h); }},
+        {"size check, 2 x height past INT_MAX", QM_ERROR_TOO_LARGE,
+         [&] { return qm_check_size(w, INT_MAX / 2 + 1); }},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.call(), c.expected) << c.what;
         EXPECT_EQ(hr, std::vector<unsigned char>(hr.size(), untouched)) << c.what;
         EXPECT_EQ(shared, std::vector<unsigned char>(shared.size(), untouched)) << c.what;
         EXPECT_EQ(rows.reads + rows.writes, 0) << c.what;
+        EXPECT_EQ(window[0] + window[1] + window[2] + window[3], 0) << c.what;
     }
     // The options that refused a value kept the one they had.
     std::vector<unsigned char> ok(4 * lr.size());
@@ -233,6 +311,26 @@ TEST(Api, CallbacksStopTheRun) {
             QM_ERROR_READ);
         EXPECT_EQ(read_fails.reads, 30);
         EXPECT_LT(read_fails.writes, 2 * 30) << "no row is written that needs the missing one";
+
+        // A stop asked at the last report, after the last row: the status
+        // still says so, with the output whole.
+        Rows stopped_at_end(w, &lr);
+        stopped_at_end.stop_at_row = 2 * h;
+        EXPECT_EQ(qm_upscale_rows(w, h, read_row, write_row, &stopped_at_end,
+                                  make_options(threads, &stopped_at_end).get()),
+                  QM_ERROR_CANCELLED);
+        EXPECT_EQ(stopped_at_end.writes, 2 * h);
+
+        // A row with a sample above the maxval stops the stream as it is read.
+        std::vector<unsigned char> dim(lr.size(), 90);
+        dim[cell(30, 5, w)] = 101;
+        Rows too_bright(w, &dim);
+        const Options maxval_100 = make_options(threads);
+        qm_options_set_maxval(maxval_100.get(), 100);
+        EXPECT_EQ(qm_upscale_rows(w, h, read_row, write_row, &too_bright, maxval_100.get()),
+                  QM_ERROR_SAMPLE);
+        EXPECT_EQ(too_bright.reads, 31);
+        EXPECT_LT(too_bright.writes, 2 * 30);
 
         std::vector<unsigned char> hr(4 * lr.size(), untouched);
         Rows image_progress(w, &lr);

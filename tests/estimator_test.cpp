@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "interp/estimator_steps.h"
+#include "interp/pixels.h"
 #include "linalg/solve.h"
 #include "test_geometry.h"
 #include "test_support.h"
@@ -25,6 +26,9 @@ namespace quillmorph {
 namespace {
 
 const double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+// The estimator the tests call, on 8-bit values; kept for the whole run.
+Estimator& estimator = *new_estimators(1, max_8bit_sample);
 
 // ---------------------------------------------------------------------------
 // Geometry of each estimator, from its formulas.
@@ -38,7 +42,7 @@ Offset axial_block(int i, int j) { return {i - j, i + j - 4}; }
 struct Geometry {
     const char* name;
     const Lattice* lattice;
-    double (*estimate)(const double* window, int stride, int* accepted);
+    double (*estimate)(Estimator& e, const double* window, int stride, int* accepted);
     Offset (*training)(int, int);   // 4 x 4, row-major
     Offset (*block)(int, int);      // 5 x 5, row-major
     Offset direction[model_order];  // a0..a3, at distance 1
@@ -124,9 +128,9 @@ struct Outcome {
 
 Outcome run(const Geometry& g, const Grid& grid, int r, int c) {
     Outcome out{};
-    out.value = g.estimate(window_of(grid, r, c), grid.cols, &out.accepted);
-    std::memcpy(out.model, model_vector, sizeof out.model);
-    std::memcpy(out.block, block_vector, sizeof out.block);
+    out.value = g.estimate(estimator, window_of(grid, r, c), grid.cols, &out.accepted);
+    std::memcpy(out.model, estimator.model_vector, sizeof out.model);
+    std::memcpy(out.block, estimator.block_vector, sizeof out.block);
     return out;
 }
 
@@ -163,16 +167,16 @@ TEST(EstimatorSystems, ModelSystemIsTheNormalEquationsOfTheFit) {
                     }
                 }
             }
-            assemble_model_system(*g.lattice, window, grid.cols);
+            assemble_model_system(estimator, *g.lattice, window, grid.cols);
             for (int k = 0; k < model_order; ++k) {
                 double v = 0.0;
                 for (int row = 0; row < training_count; ++row) v += d[row][k] * t[row];
-                EXPECT_EQ(model_vector[k], v) << "model_vector[" << k << "]";
+                EXPECT_EQ(estimator.model_vector[k], v) << "estimator.model_vector[" << k << "]";
                 for (int l = 0; l < model_order; ++l) {
                     double m = 0.0;
                     for (int row = 0; row < training_count; ++row) m += d[row][k] * d[row][l];
-                    EXPECT_EQ(model_matrix[k * model_order + l], m)
-                        << "model_matrix[" << k << "][" << l << "]";
+                    EXPECT_EQ(estimator.model_matrix[k * model_order + l], m)
+                        << "estimator.model_matrix[" << k << "][" << l << "]";
                 }
             }
         }
@@ -189,8 +193,9 @@ BlockCase make_block_case(const Geometry& g, std::mt19937_64& gen) {
     BlockCase bc{make_grid(24, 26, 0.0), {}};
     fill_window(bc.grid, g, g.target_row, g.target_col, gen, 0.0);
     for (double& a : bc.a) a = static_cast<double>(gen() >> 11) * 0x1.0p-52 - 1.0;
-    for (int k = 0; k < model_order; ++k) model_vector[k] = bc.a[k];
-    assemble_block_system(*g.lattice, window_of(bc.grid, g.target_row, g.target_col), bc.grid.cols);
+    for (int k = 0; k < model_order; ++k) estimator.model_vector[k] = bc.a[k];
+    assemble_block_system(estimator, *g.lattice, window_of(bc.grid, g.target_row, g.target_col),
+                          bc.grid.cols);
     return bc;
 }
 
@@ -238,15 +243,15 @@ TEST(EstimatorSystems, BlockSystemIsIdentityPlusCTransposeC) {
                     cty += cm[row][i] * y[row];
                     magnitude += std::fabs(cm[row][i] * y[row]);
                 }
-                EXPECT_NEAR(block_vector[i], p + cty, 4 * 5 * DBL_EPSILON * magnitude)
-                    << "block_vector[" << i << "]";
+                EXPECT_NEAR(estimator.block_vector[i], p + cty, 4 * 5 * DBL_EPSILON * magnitude)
+                    << "estimator.block_vector[" << i << "]";
 
                 for (int j = 0; j < block_size; ++j) {
                     double ctc = 0.0;
                     for (int row = 0; row < training_count; ++row) ctc += cm[row][i] * cm[row][j];
                     if (i == j) ctc += 1.0;
-                    EXPECT_EQ(block_matrix[i * block_size + j], ctc)
-                        << "block_matrix[" << i << "][" << j << "]";
+                    EXPECT_EQ(estimator.block_matrix[i * block_size + j], ctc)
+                        << "estimator.block_matrix[" << i << "][" << j << "]";
                 }
             }
         }
@@ -269,7 +274,7 @@ TEST(EstimatorSystems, TargetRowAndDiagonalMatchClosedForms) {
             };
             const double tolerance = 8 * DBL_EPSILON;
 
-            const double* row12 = block_matrix + 12 * block_size;
+            const double* row12 = estimator.block_matrix + 12 * block_size;
             const double sum_of_squares = a[0] * a[0] + a[1] * a[1] + a[2] * a[2] + a[3] * a[3];
             EXPECT_NEAR(row12[12], 1 + sum_of_squares, tolerance * (1 + sum_of_squares));
             const double pair_01_23 = a[0] * a[1] + a[2] * a[3];
@@ -284,7 +289,7 @@ TEST(EstimatorSystems, TargetRowAndDiagonalMatchClosedForms) {
             EXPECT_EQ(row12[8], a[1] * a[2]);
             EXPECT_EQ(row12[16], a[1] * a[2]);
             for (int j : {0, 1, 2, 3, 4, 5, 9, 10, 14, 15, 19, 20, 21, 22, 23, 24})
-                EXPECT_EQ(row12[j], 0.0) << "block_matrix[12][" << j << "]";
+                EXPECT_EQ(row12[j], 0.0) << "estimator.block_matrix[12][" << j << "]";
 
             for (int i = 0; i < 5; ++i) {
                 for (int j = 0; j < 5; ++j) {
@@ -294,26 +299,27 @@ TEST(EstimatorSystems, TargetRowAndDiagonalMatchClosedForms) {
                     if (i >= 1 && j <= 3) expected += a[2] * a[2];
                     if (i >= 1 && j >= 1) expected += a[3] * a[3];
                     const int k = 5 * i + j;
-                    EXPECT_NEAR(block_matrix[k * block_size + k], expected, tolerance * expected)
-                        << "block_matrix[" << k << "][" << k << "]";
+                    EXPECT_NEAR(estimator.block_matrix[k * block_size + k], expected,
+                                tolerance * expected)
+                        << "estimator.block_matrix[" << k << "][" << k << "]";
                 }
             }
             // The corners are touched by one training pixel each.
-            EXPECT_EQ(block_matrix[0], 1 + a[0] * a[0]);
-            EXPECT_EQ(block_matrix[4 * block_size + 4], 1 + a[1] * a[1]);
-            EXPECT_EQ(block_matrix[20 * block_size + 20], 1 + a[2] * a[2]);
-            EXPECT_EQ(block_matrix[24 * block_size + 24], 1 + a[3] * a[3]);
+            EXPECT_EQ(estimator.block_matrix[0], 1 + a[0] * a[0]);
+            EXPECT_EQ(estimator.block_matrix[4 * block_size + 4], 1 + a[1] * a[1]);
+            EXPECT_EQ(estimator.block_matrix[20 * block_size + 20], 1 + a[2] * a[2]);
+            EXPECT_EQ(estimator.block_matrix[24 * block_size + 24], 1 + a[3] * a[3]);
 
             const Offset* d = g.direction;
             const Offset centre = {0, 0};
             const double v12 = (a[0] + a[3]) * (s(centre, d[0]) + s(centre, d[3])) +
                                (a[1] + a[2]) * (s(centre, d[1]) + s(centre, d[2]));
-            EXPECT_NEAR(block_vector[12], v12, 16 * DBL_EPSILON * 4 * 255);
+            EXPECT_NEAR(estimator.block_vector[12], v12, 16 * DBL_EPSILON * 4 * 255);
 
             const Offset corner = g.block(0, 0);
             const double v0 = a[0] * s(corner, d[0]) + a[1] * s(corner, d[1]) +
                               a[2] * s(corner, d[2]) + (a[0] + a[3]) * s(corner, d[3]);
-            EXPECT_NEAR(block_vector[0], v0, 16 * DBL_EPSILON * 4 * 255);
+            EXPECT_NEAR(estimator.block_vector[0], v0, 16 * DBL_EPSILON * 4 * 255);
         }
     }
 }
@@ -326,14 +332,14 @@ TEST(Estimator, FlatWindowIsRejectedBeforeTheBlockStage) {
         for (double v : {0.0, 1.0, 100.0, 255.0}) {
             SCOPED_TRACE(testing::Message() << g.name << ", value " << v);
             Grid grid = make_grid(24, 26, v);
-            for (double& x : block_vector) x = -7.0;
+            for (double& x : estimator.block_vector) x = -7.0;
             int accepted = -1;
-            const double value =
-                g.estimate(window_of(grid, g.target_row, g.target_col), grid.cols, &accepted);
+            const double value = g.estimate(estimator, window_of(grid, g.target_row, g.target_col),
+                                            grid.cols, &accepted);
             EXPECT_EQ(accepted, 0);
             EXPECT_EQ(value, 0.0);
-            EXPECT_EQ(model_matrix[model_order * model_order - 1], 0.0);
-            for (int i = 0; i < block_size; ++i) EXPECT_EQ(block_vector[i], -7.0) << i;
+            EXPECT_EQ(estimator.model_matrix[model_order * model_order - 1], 0.0);
+            for (int i = 0; i < block_size; ++i) EXPECT_EQ(estimator.block_vector[i], -7.0) << i;
         }
     }
 }
@@ -445,35 +451,44 @@ TEST(ModelFitAccepted, NeedsAPivotInEveryColumnAndCoefficientsUpToEight) {
             << "row " << i;
 }
 
-TEST(BlockIsPlausible, BoundsAreInclusiveAndOnlyTheInnerNineCount) {
+TEST(BlockIsPlausible, BoundsAreInclusiveScaleWithTheMaxvalAndOnlyTheInnerNineCount) {
     const double inf = std::numeric_limits<double>::infinity();
     struct Row {
         int element;
         double value;
+        double maxval;
         bool plausible;
     };
     const Row rows[] = {
-        {12, -255.0, true},
-        {12, 510.0, true},
-        {6, std::nextafter(-255.0, -inf), false},
-        {18, std::nextafter(510.0, inf), false},
-        {7, not_a_number, false},
-        {8, inf, false},
-        {11, -inf, false},
-        {13, 1e7, false},
-        {16, -1e7, false},
-        {17, 511.0, false},
-        {0, 1e12, true},
-        {4, not_a_number, true},
-        {24, -inf, true},
-        {9, 1e7, true},
+        {12, -255.0, 255, true},
+        {12, 510.0, 255, true},
+        {6, std::nextafter(-255.0, -inf), 255, false},
+        {18, std::nextafter(510.0, inf), 255, false},
+        {7, not_a_number, 255, false},
+        {8, inf, 255, false},
+        {11, -inf, 255, false},
+        {13, 1e7, 255, false},
+        {16, -1e7, 255, false},
+        {17, 511.0, 255, false},
+        {0, 1e12, 255, true},
+        {4, not_a_number, 255, true},
+        {24, -inf, 255, true},
+        {9, 1e7, 255, true},
+        {12, -65535.0, 65535, true},
+        {12, 131070.0, 65535, true},
+        {17, 131071.0, 65535, false},
+        {6, std::nextafter(-65535.0, -inf), 65535, false},
+        {13, 2.0, 1, true},
+        {13, -1.0, 1, true},
+        {13, 2.5, 1, false},
+        {8, 8191.0, 4095, false},
     };
     for (const Geometry& g : geometries) {
         for (std::size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
             double block[block_size];
-            for (double& x : block) x = 128.0;
+            for (double& x : block) x = rows[i].maxval / 2;
             block[rows[i].element] = rows[i].value;
-            EXPECT_EQ(block_is_plausible(*g.lattice, block), rows[i].plausible)
+            EXPECT_EQ(block_is_plausible(*g.lattice, block, rows[i].maxval), rows[i].plausible)
                 << g.name << ", row " << i;
         }
     }
@@ -536,19 +551,21 @@ TEST(EstimatorOnRamp, RejectsExactlyWhatTheStepByStepTestsReject) {
 
                     bool direct_accepts = false;
                     double direct_block[block_size];
-                    assemble_model_system(*g.lattice, window, grid.cols);
-                    solve_linear_system_reference(model_order, model_vector, model_matrix);
-                    bool fit_ok = model_matrix[model_order * model_order - 1] >= 0.001;
+                    assemble_model_system(estimator, *g.lattice, window, grid.cols);
+                    solve_linear_system_reference(model_order, estimator.model_vector,
+                                                  estimator.model_matrix);
+                    bool fit_ok = estimator.model_matrix[model_order * model_order - 1] >= 0.001;
                     if (fit_ok)
-                        for (double a : model_vector)
+                        for (double a : estimator.model_vector)
                             if (!(std::fabs(a) <= 8.0)) fit_ok = false;
-                    if (!fit_ok && model_matrix[model_order * model_order - 1] == 1.0)
+                    if (!fit_ok && estimator.model_matrix[model_order * model_order - 1] == 1.0)
                         ++regular_but_large;
                     if (fit_ok) {
-                        assemble_block_system(*g.lattice, window, grid.cols);
-                        solve_linear_system_reference(block_size, block_vector, block_matrix);
-                        if (block_matrix[block_size * block_size - 1] >= 0.001) {
-                            std::memcpy(direct_block, block_vector, sizeof direct_block);
+                        assemble_block_system(estimator, *g.lattice, window, grid.cols);
+                        solve_linear_system_reference(block_size, estimator.block_vector,
+                                                      estimator.block_matrix);
+                        if (estimator.block_matrix[block_size * block_size - 1] >= 0.001) {
+                            std::memcpy(direct_block, estimator.block_vector, sizeof direct_block);
                             direct_accepts = inner_elements_plausible(direct_block);
                         }
                     }
@@ -605,8 +622,8 @@ TEST(EstimateBatch, GivesEachTargetWhatItsOwnCallGives) {
                 const std::size_t count = windows.size();
                 std::vector<int> accepted(count);
                 std::vector<double> blocks(count * block_size);
-                estimate_batch(*g.lattice, windows.data(), static_cast<int>(count), grid->cols,
-                               accepted.data(),
+                estimate_batch(estimator, *g.lattice, windows.data(), static_cast<int>(count),
+                               grid->cols, accepted.data(),
                                reinterpret_cast<double(*)[block_size]>(blocks.data()));
                 for (std::size_t t = 0; t < count; ++t) {
                     const Outcome own = run(g, *grid, r, columns[t]);

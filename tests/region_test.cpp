@@ -84,6 +84,13 @@ TEST(Region, EveryRegionFromItsWindowIsTheWholeImagesBytes) {
         for (int kind = 0; kind < 6; ++kind) {
             const Rect region = random_region(w, h, kind, gen);
             const Rect needed = needed_by(region, w, h);
+            Rect window = {};
+            ASSERT_EQ(qm_region_window(w, h, region.x, region.y, region.width, region.height,
+                                       &window.x, &window.y, &window.width, &window.height),
+                      QM_OK);
+            ASSERT_TRUE(window.x == needed.x && window.y == needed.y &&
+                        window.width == needed.width && window.height == needed.height)
+                << "qm_region_window, trial " << trial;
             std::vector<unsigned char> part;
             ASSERT_EQ(region_from(lr, w, h, needed, region, &part, 1 + trial % 3), QM_OK);
             ASSERT_EQ(part, cut(hr, w, region))

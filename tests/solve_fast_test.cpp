@@ -325,27 +325,30 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnEstimatorSystems) {
     std::mt19937_64 gen(31337);
     int blocks = 0;
     EverySolver solvers = every_solver(inner_rows);
+    Estimator& e = *new_estimators(1, 255);
     for (int trial = 0; trial < 12000; ++trial) {
         const Lattice& lattice = trial % 2 ? axial_lattice : diagonal_lattice;
         const std::vector<double> window = random_window(gen, trial % 4);
-        assemble_model_system(lattice, window.data(), 11);
+        assemble_model_system(e, lattice, window.data(), 11);
         ASSERT_TRUE(solvers.check(
             model_order,
-            std::vector<double>(model_matrix, model_matrix + model_order * model_order),
-            std::vector<double>(model_vector, model_vector + model_order)))
+            std::vector<double>(e.model_matrix, e.model_matrix + model_order * model_order),
+            std::vector<double>(e.model_vector, e.model_vector + model_order)))
             << "model system " << trial;
-        solve_linear_system_reference(model_order, model_vector, model_matrix);
-        if (model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
-        assemble_block_system(lattice, window.data(), 11);
+        solve_linear_system_reference(model_order, e.model_vector, e.model_matrix);
+        if (e.model_matrix[model_order * model_order - 1] < acceptance_threshold) continue;
+        assemble_block_system(e, lattice, window.data(), 11);
         ASSERT_TRUE(solvers.check(
-            block_size, std::vector<double>(block_matrix, block_matrix + block_size * block_size),
-            std::vector<double>(block_vector, block_vector + block_size)))
+            block_size,
+            std::vector<double>(e.block_matrix, e.block_matrix + block_size * block_size),
+            std::vector<double>(e.block_vector, e.block_vector + block_size)))
             << "block system " << trial;
         ++blocks;
     }
     EXPECT_GT(blocks, 6000);
     solvers.block.solve_batch();
     EXPECT_GT(solvers.block.settled, solvers.block.solved * 99 / 100);
+    free_estimators(&e);
 }
 
 // Banded systems like the block systems, with random signs, so that negative

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <random>
 #include <vector>
 
@@ -63,7 +64,8 @@ TEST(StageRules, RingsAreClampedToWhatTheGridNeeds) {
 TEST(StageRules, RingsForThreadsOfferAJobToEveryThread) {
     for (int w : {6, 40, 200, 600, 1024, 4096, 100000})
         for (int threads = 1; threads <= 64; ++threads) {
-            const RingSizes rings = rings_for_threads(threads, w);
+            const RunLayout layout = layout_for_threads(threads, w);
+            const RingSizes rings = layout.rings;
             const int h2 = 4 * rings.grid_rows + 40, w2 = 2 * w;
             const int store_rows = store_rows_for(h2, rings.store_rows);
             for (Pass pass : {diagonal_pass, axial_pass})
@@ -76,10 +78,24 @@ TEST(StageRules, RingsForThreadsOfferAJobToEveryThread) {
                 }
             const double bound = 32.0 * (1 << 20) + 4096.0 * w;
             if (threads <= 16) {
-                EXPECT_LE(static_cast<double>(upscale_bytes(w, 1 << 20, rings)), bound)
+                EXPECT_LE(static_cast<double>(upscale_bytes(w, 1 << 20, {2, 65535}, layout)), bound)
                     << w << " wide, " << threads << " threads";
             }
         }
+}
+
+// However many threads are asked for, a run is laid out for at most
+// max_threads, before anything is sized by the count.
+TEST(StageRules, ThreadCountsAboveTheCapAreLaidOutAsTheCap) {
+    const RunLayout cap = layout_for_threads(max_threads, 4096);
+    for (int threads : {max_threads + 1, 1 << 20, INT_MAX}) {
+        const RunLayout layout = layout_for_threads(threads, 4096);
+        EXPECT_EQ(layout.threads, max_threads) << threads;
+        EXPECT_EQ(layout.rings.grid_rows, cap.rings.grid_rows) << threads;
+        EXPECT_EQ(layout.rings.store_rows, cap.rings.store_rows) << threads;
+    }
+    EXPECT_EQ(layout_for_threads(1, 4096).threads, 1);
+    EXPECT_GE(layout_for_threads(0, 4096).threads, 1);
 }
 
 // What memory a job reads and writes: a class of cells in a span of columns
@@ -107,7 +123,7 @@ CellClass class_of(Pass pass) { return pass == diagonal_pass ? diagonal_cells : 
 // a stall.
 struct Simulation {
     int w2, h2, grid_rows, store_rows, lr_rows;
-    Progress progress;
+    Schedule schedule;
     std::vector<int> counters;
     std::vector<int> occupant, lr_occupant;  // the row each ring row holds
     std::vector<int> slot_holder[2];
@@ -122,13 +138,13 @@ struct Simulation {
           grid_rows(grid),
           store_rows(store),
           lr_rows(lr_rows_for(h / 2, grid)),
-          counters(static_cast<std::size_t>(progress_counters(grid, store))),
+          counters(static_cast<std::size_t>(schedule_counters(grid, store))),
           occupant(static_cast<std::size_t>(grid_rows), -1),
           lr_occupant(static_cast<std::size_t>(lr_rows), -1),
           read(static_cast<std::size_t>(h / 2)),
           upsampled(static_cast<std::size_t>(h)),
           written(static_cast<std::size_t>(h)) {
-        start_progress(&progress, w2, h2, grid_rows, store_rows, counters.data());
+        start_schedule(&schedule, w2, h2, grid_rows, store_rows, counters.data());
         for (int pass = 0; pass < 2; ++pass) {
             slot_holder[pass].assign(static_cast<std::size_t>(store_rows), -1);
             parts_estimated[pass].assign(static_cast<std::size_t>(h), 0);
@@ -270,12 +286,12 @@ struct Simulation {
             if (job.kind == job_finish) finished[job.pass][at(r)] = 1;
             if (job.kind == job_write) written[at(r)] = 1;
         }
-        complete_job(&progress, job);
+        complete_job(&schedule, job);
     }
 
     // Whether next_job would give thread t a job, asked of a copy.
     bool has_job(std::size_t t) const {
-        Progress peek = progress;
+        Schedule peek = schedule;
         std::vector<int> peek_counters = counters;
         const auto moved = [&](RowStage& stage) {
             stage.parts_done = peek_counters.data() + (stage.parts_done - counters.data());
@@ -315,7 +331,7 @@ struct Simulation {
                 held[t].kind = job_wait;
                 continue;
             }
-            const Job job = next_job(&progress, t == 0);
+            const Job job = next_job(&schedule, t == 0);
             if (job.kind == job_done) {
                 gone[t] = 1;
                 continue;
@@ -341,8 +357,9 @@ TEST(StageOrder, RandomSchedulesAreSafeAndNeverStall) {
                     for (int schedule = 0; schedule < (threads > 7 ? 2 : 4); ++schedule) {
                         if (w2 > 100 && threads < 7 && h2 > 100) continue;  // nothing new there
                         const RingSizes rings = ring == 0 ? RingSizes{min_grid_rows, min_store_rows}
-                                                : ring == 1 ? default_rings
-                                                            : rings_for_threads(threads, w2 / 2);
+                                                : ring == 1
+                                                    ? default_rings
+                                                    : layout_for_threads(threads, w2 / 2).rings;
                         SCOPED_TRACE(testing::Message()
                                      << w2 << " x " << h2 << ", " << rings.grid_rows
                                      << " grid rows, " << rings.store_rows << " slot rows, "

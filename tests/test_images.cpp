@@ -41,18 +41,20 @@ unsigned char pixel(double value) {
     return static_cast<unsigned char>(std::floor(std::fmin(255.0, std::fmax(0.0, value)) + 0.5));
 }
 
-std::vector<unsigned char> content_image(Content content, int w, int h, std::mt19937_64& gen) {
+std::vector<std::uint16_t> content_samples(Content content, int w, int h, int maxval,
+                                           std::mt19937_64& gen) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     const double sx = unit(gen), sy = unit(gen), level = 128 + 100 * unit(gen);
     const double angle = 3.14159265358979 * unit(gen), period = 2.5 + 3 * (1 + unit(gen));
-    std::vector<unsigned char> lr(to_size(w) * to_size(h));
+    const double scale = maxval / 255.0;
+    std::vector<std::uint16_t> lr(to_size(w) * to_size(h));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             double v = level;
             const double across = std::cos(angle) * (x - w / 2.0) + std::sin(angle) * (y - h / 2.0);
             switch (content) {
                 case noise:
-                    v = static_cast<double>(gen() % 256);
+                    v = static_cast<double>(gen() % to_size(maxval + 1)) / scale;
                     break;
                 case ramp:
                     v = level + 2 * sx * x + 2 * sy * y;
@@ -69,24 +71,39 @@ std::vector<unsigned char> content_image(Content content, int w, int h, std::mt1
                 default:
                     break;
             }
-            lr[cell(y, x, w)] = pixel(v);
+            lr[cell(y, x, w)] = static_cast<std::uint16_t>(
+                std::floor(std::fmin(maxval, std::fmax(0.0, v * scale)) + 0.5));
         }
     return lr;
 }
 
-std::vector<double> upsampled(int w, int h, const std::vector<unsigned char>& lr) {
+std::vector<unsigned char> content_image(Content content, int w, int h, std::mt19937_64& gen) {
+    const std::vector<std::uint16_t> samples = content_samples(content, w, h, 255, gen);
+    return std::vector<unsigned char>(samples.begin(), samples.end());
+}
+
+template <typename Sample>
+std::vector<double> upsampled(int w, int h, const std::vector<Sample>& lr, int maxval) {
     std::vector<double> grid(4 * lr.size());
-    upsample_initial(w, lr.data(), grid.data(), h);
+    upsample_initial(w, lr.data(), grid.data(), h, maxval);
     return grid;
 }
 
-std::vector<double> upscaled(int w, int h, const std::vector<unsigned char>& lr, int threads,
-                             RingSizes rings) {
+template <typename Sample>
+std::vector<double> upscaled(int w, int h, const std::vector<Sample>& lr, int threads,
+                             RingSizes rings, int maxval) {
     std::vector<double> grid(4 * lr.size());
-    if (threads == 0) threads = available_threads();
-    const UpscaleStatus status = upscale_image(lr.data(), w, h, grid.data(), threads, rings);
+    const RunLayout layout = {layout_for_threads(threads, w).threads, rings};
+    const UpscaleStatus status = upscale_image(lr.data(), w, h, maxval, grid.data(), layout);
     EXPECT_EQ(status, upscale_ok) << w << " x " << h;
     return grid;
 }
+
+template std::vector<double> upsampled(int, int, const std::vector<unsigned char>&, int);
+template std::vector<double> upsampled(int, int, const std::vector<std::uint16_t>&, int);
+template std::vector<double> upscaled(int, int, const std::vector<unsigned char>&, int, RingSizes,
+                                      int);
+template std::vector<double> upscaled(int, int, const std::vector<std::uint16_t>&, int, RingSizes,
+                                      int);
 
 }  // namespace quillmorph

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "interp/pixels.h"
 #include "interp/upsample.h"
 #include "test_support.h"
 
@@ -16,7 +17,7 @@ namespace {
 std::vector<double> upsample(int w, int h, const std::vector<unsigned char>& lr,
                              double fill = 0.0) {
     std::vector<double> grid(4 * static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill);
-    upsample_initial(w, lr.data(), grid.data(), h);
+    upsample_initial(w, lr.data(), grid.data(), h, max_8bit_sample);
     return grid;
 }
 
@@ -114,7 +115,7 @@ TEST(UpsampleRow, FromARingOfLrRowsAsFromTheWholeImage) {
             for (; read <= r / 2 + lr_rows_below && read < h; ++read)
                 std::copy(lr.begin() + read * w, lr.begin() + (read + 1) * w,
                           ring.begin() + read % lr_rows_per_hr_row * w);
-            upsample_row(w, h, ring.data(), lr_rows_per_hr_row, r, row.data());
+            upsample_row(w, h, ring.data(), lr_rows_per_hr_row, r, 255.0, row.data());
             for (int c = 0; c < 2 * w; ++c)
                 EXPECT_EQ(row[static_cast<std::size_t>(c)], whole[cell(r, c, 2 * w)])
                     << w << " x " << h << " at " << r << "," << c;

@@ -18,8 +18,6 @@ namespace {
 // the engine is checked against, not a second user of the engine's tables.
 const double acceptance_threshold = 0.001;  // last diagonal after a solve
 const double coefficient_limit = 8.0;       // largest |a_k| of a usable fit
-const double block_min = -255.0;            // bounds of a usable block's
-const double block_max = 510.0;             // nine inner elements
 const int inner_elements[9] = {6, 7, 8, 11, 12, 13, 16, 17, 18};
 
 struct Step {
@@ -108,6 +106,8 @@ double estimate(Lattice lattice, const double* grid, int w2, int r, int c, Rules
     for (int i = 0; i < 25; ++i) block_matrix[26 * i] += 1.0;
     solve_linear_system_reference(25, block_vector, block_matrix);
     if (block_matrix[624] < acceptance_threshold) return 0.0;
+    // A usable block's nine inner elements lie within -M..2M.
+    const double block_min = -rules.maxval, block_max = 2.0 * rules.maxval;
     for (int e : inner_elements)
         if (!std::isfinite(block_vector[e]) || block_vector[e] < block_min ||
             block_vector[e] > block_max)
@@ -116,7 +116,7 @@ double estimate(Lattice lattice, const double* grid, int w2, int r, int c, Rules
     *accepted = 1;
     for (int i = 0; i < 25; ++i) block[i] = block_vector[i];
     const double centre = block_vector[12];
-    return centre < 0.0 || centre > 255.0 ? sample(0, 0) : centre;
+    return centre < 0.0 || centre > rules.maxval ? sample(0, 0) : centre;
 }
 
 namespace {
@@ -207,12 +207,12 @@ void refine(double* grid, int w, int h, Rules rules) {
     axial_pass(grid, w, h, rules);
 }
 
-unsigned char output_byte(double value) {
+int output_sample(double value, int maxval) {
     if (std::isnan(value)) return 0;
     const double shifted = value + 0.5;
     if (shifted < 0.0) return 0;
-    if (shifted >= 256.0) return 255;
-    return static_cast<unsigned char>(shifted);
+    if (shifted >= maxval + 1.0) return maxval;
+    return static_cast<int>(shifted);
 }
 
 }  // namespace reference

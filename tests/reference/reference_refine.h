@@ -19,6 +19,9 @@ struct Rules {
     // Reject a model fit whose coefficients exceed 8 in magnitude (or are not
     // finite).  Off only to measure what the rule buys.
     bool limit_model_coefficients = true;
+    // The largest sample value M: blocks outside -M..2M are rejected, and
+    // centres outside 0..M leave their target as it was.
+    int maxval = 255;
 };
 
 // One estimate of the target (r, c) of the 2w x 2h grid `grid` (row stride
@@ -31,9 +34,9 @@ double estimate(Lattice lattice, const double* grid, int w2, int r, int c, Rules
 // Runs the diagonal pass and then the axial pass on the 2w x 2h grid.
 void refine(double* grid, int w, int h, Rules rules = Rules{});
 
-// The output byte of a grid value: add 0.5, truncate, clamp to 0..255; NaN
-// becomes 0.
-unsigned char output_byte(double value);
+// The output sample of a grid value: add 0.5, truncate, clamp to
+// 0..maxval; NaN becomes 0.
+int output_sample(double value, int maxval = 255);
 
 }  // namespace reference
 

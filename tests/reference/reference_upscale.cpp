@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "interp/pixels.h"
 #include "interp/upsample.h"
 #include "pgm/pgm.h"
 #include "reference/reference_refine.h"
@@ -30,10 +31,11 @@ int main(int argc, char** argv) {
     }
 
     std::vector<double> grid(4 * lr.size());
-    upsample_initial(w, lr.data(), grid.data(), h);
+    upsample_initial(w, lr.data(), grid.data(), h, max_8bit_sample);
     reference::refine(grid.data(), w, h);
     std::vector<unsigned char> bytes(grid.size());
-    for (std::size_t i = 0; i < grid.size(); ++i) bytes[i] = reference::output_byte(grid[i]);
+    for (std::size_t i = 0; i < grid.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(reference::output_sample(grid[i]));
 
     std::FILE* out = std::fopen(argv[2], "wb");
     const bool written = out && std::fprintf(out, "P5\n %d %d\n255\n", 2 * w, 2 * h) > 0 &&
