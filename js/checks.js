@@ -6,6 +6,7 @@
 const kinds = new Map([
   [Uint8Array, 8],
   [Uint8ClampedArray, 8],
+  [Uint16Array, 16],
 ]);
 
 // The library's own limit: twice a side must fit a C int.
@@ -40,32 +41,44 @@ export function checkSides(width, height) {
   checkSide('height', height);
 }
 
-/** Checks the options of a call and returns { onProgress, signal }. */
-export function checkOptions(options) {
+/**
+ * Checks the options of a call on samples of the given bits and returns
+ * { maxval, onProgress, signal }.
+ */
+export function checkOptions(options, bits) {
   if (options === undefined || options === null) options = {};
   if (typeof options !== 'object') {
     throw new TypeError(`quillmorph: options must be an object, not ${describe(options)}`);
   }
-  const { onProgress, signal } = options;
+  const largest = 2 ** bits - 1;
+  const { maxval = largest, onProgress, signal } = options;
+  if (typeof maxval !== 'number') {
+    throw new TypeError(`quillmorph: maxval must be a number, not ${describe(maxval)}`);
+  }
+  if (!Number.isInteger(maxval) || maxval < 1 || maxval > largest) {
+    throw new RangeError(
+      `quillmorph: maxval must be a whole number from 1 to ${largest} for ${bits}-bit samples, not ${maxval}`,
+    );
+  }
   if (onProgress !== undefined && typeof onProgress !== 'function') {
     throw new TypeError(`quillmorph: onProgress must be a function, not ${describe(onProgress)}`);
   }
   if (signal !== undefined && (typeof signal !== 'object' || signal === null || typeof signal.aborted !== 'boolean')) {
     throw new TypeError(`quillmorph: signal must be an AbortSignal, not ${describe(signal)}`);
   }
-  return { onProgress, signal };
+  return { maxval, onProgress, signal };
 }
 
 /**
  * Checks upscale()'s arguments and returns what the call needs:
- * { bits, onProgress, signal }.  Throws a TypeError or a RangeError that
+ * { bits, maxval, onProgress, signal }.  Throws a TypeError or a RangeError that
  * names the argument at fault.
  */
 export function checkArguments(pixels, width, height, options) {
   const bits = kinds.get(pixels?.constructor);
   if (bits === undefined || !ArrayBuffer.isView(pixels)) {
     throw new TypeError(
-      `quillmorph: pixels must be a Uint8Array or Uint8ClampedArray, not ${describe(pixels)}`,
+      `quillmorph: pixels must be a Uint8Array, Uint8ClampedArray or Uint16Array, not ${describe(pixels)}`,
     );
   }
   checkSides(width, height);
@@ -74,7 +87,7 @@ export function checkArguments(pixels, width, height, options) {
       `quillmorph: pixels holds ${pixels.length} samples, but a ${width} x ${height} image has ${width * height}`,
     );
   }
-  return { bits, ...checkOptions(options) };
+  return { bits, ...checkOptions(options, bits) };
 }
 
 /** Checks upscaleRGBA()'s arguments as checkArguments does upscale()'s. */
@@ -88,7 +101,7 @@ export function checkRGBA(rgba, width, height, options) {
       `quillmorph: rgba holds ${rgba.length} samples, but a ${width} x ${height} RGBA image has ${4 * width * height}`,
     );
   }
-  return checkOptions(options);
+  return checkOptions(options, 8);
 }
 
 /** The error a cancelled call rejects with: the signal's reason, or an AbortError. */

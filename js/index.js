@@ -21,6 +21,7 @@ const QM_ERROR_SIZE = -2;
 const QM_ERROR_TOO_LARGE = -3;
 const QM_ERROR_NO_MEMORY = -4;
 const QM_ERROR_CANCELLED = -7;
+const QM_ERROR_SAMPLE = -8;
 
 async function wasmBytes() {
   if (wasmUrl.protocol === 'file:') {
@@ -68,11 +69,12 @@ let queue = Promise.resolve();
 /**
  * Doubles the resolution of a width x height grayscale image.
  *
- * @param {Uint8Array | Uint8ClampedArray} pixels the samples, row by row
+ * @param {Uint8Array | Uint8ClampedArray | Uint16Array} pixels the samples, row by row
  * @param {number} width
  * @param {number} height
- * @param {{onProgress?: (rowsDone: number, rowsTotal: number) => void, signal?: AbortSignal}} [options]
- * @returns {Promise<Uint8Array | Uint8ClampedArray>} the 2*width x 2*height image, of the input's kind
+ * @param {{maxval?: number, onProgress?: (rowsDone: number, rowsTotal: number) => void, signal?: AbortSignal}} [options]
+ *   maxval: the largest value a sample may take (default 255 or 65535)
+ * @returns {Promise<Uint8Array | Uint8ClampedArray | Uint16Array>} the 2*width x 2*height image, of the input's kind
  */
 export function upscale(pixels, width, height, options) {
   let call;
@@ -87,10 +89,11 @@ export function upscale(pixels, width, height, options) {
   return run;
 }
 
-async function upscaleNow(pixels, width, height, { onProgress, signal }) {
+async function upscaleNow(pixels, width, height, { bits, maxval, onProgress, signal }) {
   if (signal?.aborted) throw abortError(signal);
   const module = await loadModule();
-  const lrBytes = width * height;
+  const sampleBytes = bits / 8;
+  const lrBytes = sampleBytes * width * height;
   const hrBytes = 4 * lrBytes;
   let lr = 0;
   let hr = 0;
@@ -118,22 +121,22 @@ async function upscaleNow(pixels, width, height, { onProgress, signal }) {
         `quillmorph: a ${width} x ${height} image needs ${lrBytes + hrBytes} bytes, more than the module's memory can hold`,
       );
     }
-    module.HEAPU8.set(pixels, lr);
+    heap(module, bits).set(pixels, lr / sampleBytes);
     const status = await callModule(module, () =>
       module.ccall(
-      'qmjs_upscale8',
-      'number',
-      ['number', 'number', 'number', 'number'],
-        [lr, width, height, hr],
+        'qmjs_upscale',
+        'number',
+        ['number', 'number', 'number', 'number', 'number', 'number'],
+        [sampleBytes, lr, width, height, hr, maxval],
         { async: true },
       ),
     );
     if (hookError) throw hookError;
     if (status === QM_ERROR_CANCELLED) throw abortError(signal);
     if (status !== QM_OK) throw statusError(module, status);
-    // The heap may have grown during the call: module.HEAPU8 is its view now.
-    const result = new pixels.constructor(hrBytes);
-    result.set(module.HEAPU8.subarray(hr, hr + hrBytes));
+    // The heap may have grown during the call: heap() gives its view now.
+    const result = new pixels.constructor(4 * pixels.length);
+    result.set(heap(module, bits).subarray(hr / sampleBytes, hr / sampleBytes + result.length));
     return result;
   } finally {
     if (instance) {
@@ -142,6 +145,12 @@ async function upscaleNow(pixels, width, height, { onProgress, signal }) {
     }
     module.qmProgress = null;
   }
+}
+
+// The module's heap as samples of the given bits (malloc aligns to 8 bytes
+// at least).
+function heap(module, bits) {
+  return bits === 8 ? module.HEAPU8 : module.HEAPU16;
 }
 
 // A trap leaves the module unusable: the next call loads it again.
@@ -159,6 +168,7 @@ function statusError(module, status) {
   switch (status) {
     case QM_ERROR_SIZE:
     case QM_ERROR_TOO_LARGE:
+    case QM_ERROR_SAMPLE:
     case QM_ERROR_NO_MEMORY:
       return new RangeError(text);
     case QM_ERROR_ARGUMENT:
@@ -178,7 +188,7 @@ function statusError(module, status) {
  * @returns {Promise<Uint8ClampedArray>} the 2*width x 2*height RGBA image
  */
 export async function upscaleRGBA(rgba, width, height, options) {
-  const { onProgress, signal } = checkRGBA(rgba, width, height, options);
+  const { maxval, onProgress, signal } = checkRGBA(rgba, width, height, options);
   const pixels = width * height;
   const gray = isGray(rgba);
   const opaque = isOpaque(rgba);
@@ -191,6 +201,7 @@ export async function upscaleRGBA(rgba, width, height, options) {
   for (const [index, [channel, fills]] of planes.entries()) {
     for (let i = 0; i < pixels; i++) plane[i] = rgba[4 * i + channel];
     const upscaled = await upscale(plane, width, height, {
+      maxval,
       signal,
       onProgress:
         onProgress &&

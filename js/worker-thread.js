@@ -33,6 +33,7 @@ self.onmessage = async ({ data }) => {
   running.set(id, controller);
   try {
     const result = await upscaler(data.pixels, data.width, data.height, {
+      maxval: data.maxval,
       signal: controller.signal,
       onProgress: (rowsDone, rowsTotal) => self.postMessage({ id, type: 'progress', rowsDone, rowsTotal }),
     });

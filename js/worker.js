@@ -50,7 +50,7 @@ export class QuillmorphWorker {
       return Promise.reject(error);
     }
     if (checked.signal?.aborted) return Promise.reject(abortError(checked.signal));
-    return this.#call({ type, pixels, width, height }, checked);
+    return this.#call({ type, pixels, width, height, maxval: checked.maxval }, checked);
   }
 
   #call(message, { onProgress, signal }) {

@@ -12,6 +12,7 @@
 // an abort among them.  When the call resumes, this function is entered
 // again to rewind; Asyncify then hands back the answer, and JavaScript is
 // not asked twice.
+// clang-format off
 EM_JS(int, qmjs_progress, (int rows_done, int rows_total), {
     var answer = null;
     if (Asyncify.state === Asyncify.State.Normal) {
@@ -20,16 +21,24 @@ EM_JS(int, qmjs_progress, (int rows_done, int rows_total), {
     }
     return Asyncify.handleAsync(function() { return answer; });
 });
+// clang-format on
 
 namespace {
 
 int progress(void*, int rows_done, int rows_total) { return qmjs_progress(rows_done, rows_total); }
 
 // The options of every call: the calling thread alone (the module is built
-// without threads), and the hook.
-qm_options* call_options() {
+// without threads), the maxval, and the hook.  NULL when out of memory or
+// when the maxval is out of range (QM_ERROR_ARGUMENT in *status).
+qm_options* call_options(int maxval, int* status) {
     qm_options* options = qm_options_new();
+    *status = QM_ERROR_NO_MEMORY;
     if (!options) return nullptr;
+    *status = qm_options_set_maxval(options, maxval);
+    if (*status != QM_OK) {
+        qm_options_free(options);
+        return nullptr;
+    }
     qm_options_set_threads(options, 1);
     qm_options_set_progress(options, progress, nullptr);
     return options;
@@ -39,12 +48,20 @@ qm_options* call_options() {
 
 extern "C" {
 
-// qm_upscale on a width x height image at lr into hr, rows without gaps.
-EMSCRIPTEN_KEEPALIVE int qmjs_upscale8(const unsigned char* lr, int width, int height,
-                                       unsigned char* hr) {
-    qm_options* options = call_options();
-    if (!options) return QM_ERROR_NO_MEMORY;
-    const int status = qm_upscale(lr, width, height, width, hr, 2 * width, options);
+// qm_upscale or qm_upscale16 on a width x height image of samples of the
+// given width in bytes (1 or 2) at lr, into hr, rows without gaps.
+EMSCRIPTEN_KEEPALIVE int qmjs_upscale(int sample_bytes, const void* lr, int width, int height,
+                                      void* hr, int maxval) {
+    int status;
+    qm_options* options = call_options(maxval, &status);
+    if (!options) return status;
+    const ptrdiff_t lr_stride = static_cast<ptrdiff_t>(sample_bytes) * width;
+    if (sample_bytes == 1)
+        status = qm_upscale(static_cast<const unsigned char*>(lr), width, height, lr_stride,
+                            static_cast<unsigned char*>(hr), 2 * lr_stride, options);
+    else
+        status = qm_upscale16(static_cast<const uint16_t*>(lr), width, height, lr_stride,
+                              static_cast<uint16_t*>(hr), 2 * lr_stride, options);
     qm_options_free(options);
     return status;
 }

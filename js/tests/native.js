@@ -1,6 +1,6 @@
 // The native build the tests compare with, found through
 // QUILLMORPH_NATIVE_BUILD (a CMake build folder of this checkout holding the
-// Quillmorph tool and make_chart), and images to compare on.
+// Quillmorph tool, make_chart and upscale_raw), and images to compare on.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -11,7 +11,7 @@ const build = process.env.QUILLMORPH_NATIVE_BUILD;
 /** Why the comparisons cannot run, or null when they can. */
 export function nativeMissing() {
   if (!build) return 'QUILLMORPH_NATIVE_BUILD is not set (a native CMake build folder of this checkout)';
-  for (const program of ['Quillmorph', 'make_chart']) {
+  for (const program of ['Quillmorph', 'make_chart', 'upscale_raw']) {
     if (!fs.existsSync(path.join(build, program))) return `${path.join(build, program)} is not built`;
   }
   return null;
@@ -52,6 +52,18 @@ export function nativeUpscale(folder, pixels, width, height) {
   fs.writeFileSync(input, pgm(pixels, width, height));
   execFileSync(path.join(build, 'Quillmorph'), [input, output], { stdio: 'ignore' });
   return parsePgm(fs.readFileSync(output)).pixels;
+}
+
+/** The native library's output through upscale_raw: qm_upscale or qm_upscale16 with the maxval. */
+export function nativeUpscaleRaw(folder, pixels, width, height, maxval) {
+  const input = path.join(folder, 'in.raw');
+  const output = path.join(folder, 'out.raw');
+  const bits = 8 * pixels.BYTES_PER_ELEMENT;
+  fs.writeFileSync(input, new Uint8Array(pixels.buffer, pixels.byteOffset, pixels.byteLength));
+  const args = [input, output, width, height, bits, maxval].map(String);
+  execFileSync(path.join(build, 'upscale_raw'), args, { stdio: 'ignore' });
+  const bytes = fs.readFileSync(output);
+  return new pixels.constructor(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength));
 }
 
 /** The chart make_chart draws, side x side. */
