@@ -104,6 +104,15 @@ export function checkRGBA(rgba, width, height, options) {
   return checkOptions(options, 8);
 }
 
+/** Checks QuillmorphWorker.upscaleBitmap()'s arguments as checkArguments does upscale()'s. */
+export function checkBitmap(bitmap, options) {
+  if (typeof ImageBitmap === 'undefined' || !(bitmap instanceof ImageBitmap)) {
+    throw new TypeError(`quillmorph: bitmap must be an ImageBitmap, not ${describe(bitmap)}`);
+  }
+  checkSides(bitmap.width, bitmap.height);
+  return checkOptions(options, 8);
+}
+
 /** The error a cancelled call rejects with: the signal's reason, or an AbortError. */
 export function abortError(signal) {
   if (signal?.reason !== undefined) return signal.reason;

@@ -1,10 +1,21 @@
-// The worker's side of QuillmorphWorker (worker.js): runs upscale() on the
-// worker's thread and answers each call by its id.  A call in progress
+// The worker's side of QuillmorphWorker (worker.js): runs the upscaling
+// calls on the worker's thread and answers each by its id.  A call in progress
 // yields to the worker's event loop every few dozen milliseconds, which is
 // when an abort message gets through.
 import { upscale, upscaleRGBA, version } from './index.js';
 
-const upscalers = { upscale, upscaleRGBA };
+// An ImageBitmap's pixels, upscaled as upscaleRGBA does it, as an
+// ImageBitmap: the page that sent it draws it without touching a pixel.
+async function upscaleBitmap(bitmap, width, height, options) {
+  const context = new OffscreenCanvas(width, height).getContext('2d', { willReadFrequently: true });
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  const rgba = context.getImageData(0, 0, width, height).data;
+  const result = await upscaleRGBA(rgba, width, height, options);
+  return createImageBitmap(new ImageData(result, 2 * width, 2 * height));
+}
+
+const upscalers = { upscale, upscaleRGBA, upscaleBitmap };
 
 const running = new Map(); // call id -> AbortController
 
@@ -37,7 +48,7 @@ self.onmessage = async ({ data }) => {
       signal: controller.signal,
       onProgress: (rowsDone, rowsTotal) => self.postMessage({ id, type: 'progress', rowsDone, rowsTotal }),
     });
-    self.postMessage({ id, type: 'result', result }, [result.buffer]);
+    self.postMessage({ id, type: 'result', result }, [result instanceof ImageBitmap ? result : result.buffer]);
   } catch (error) {
     answer(id, error);
   } finally {

@@ -15,6 +15,13 @@ export class QuillmorphWorker {
     height: number,
     options?: UpscaleOptions,
   ): Promise<Uint8ClampedArray>;
+  /**
+   * Upscales an ImageBitmap as upscaleRGBA() does its pixels, and gives the
+   * 2*width x 2*height result as an ImageBitmap; reading the pixels and
+   * making the result happen on the worker.  The bitmap is transferred to
+   * the worker (closed for the caller).
+   */
+  upscaleBitmap(bitmap: ImageBitmap, options?: UpscaleOptions): Promise<ImageBitmap>;
   /** The library's version in the worker, once its module has loaded. */
   version(): Promise<string>;
   /** Stops the worker; calls still waiting reject with an AbortError. */

@@ -1,8 +1,9 @@
-// QuillmorphWorker: upscale() on a Web Worker of its own, so that a page
-// never waits for it.  The same arguments, results and errors as upscale()
-// in index.js; the pixels are copied to the worker, the result comes back
-// without a copy.
-import { abortError, checkArguments, checkRGBA } from './checks.js';
+// QuillmorphWorker: the upscaling calls on a Web Worker of its own, so that
+// a page never waits for them.  The same arguments, results and errors as
+// upscale() and upscaleRGBA() in index.js; the pixels are copied to the
+// worker, the result comes back without a copy.  upscaleBitmap() takes and
+// gives ImageBitmaps, for pages that draw.
+import { abortError, checkArguments, checkBitmap, checkRGBA } from './checks.js';
 
 const errorKinds = { TypeError, RangeError };
 
@@ -35,6 +36,17 @@ export class QuillmorphWorker {
     return this.#upscale('upscaleRGBA', checkRGBA, rgba, width, height, options);
   }
 
+  /**
+   * Upscales an ImageBitmap as upscaleRGBA() does its pixels, and gives the
+   * result as an ImageBitmap: decoding (createImageBitmap), reading the
+   * pixels and making the result all happen off the page's thread, so a page
+   * only draws.  The caller keeps its bitmap (a copy is sent).
+   */
+  upscaleBitmap(bitmap, options) {
+    const check = (image, width, height, checkedOptions) => checkBitmap(image, checkedOptions);
+    return this.#upscale('upscaleBitmap', check, bitmap, bitmap?.width, bitmap?.height, options, [bitmap]);
+  }
+
   /** Stops the worker; calls still waiting reject with an AbortError. */
   terminate() {
     this.#worker.terminate();
@@ -42,7 +54,7 @@ export class QuillmorphWorker {
   }
 
   // Checked here, so that nothing the worker cannot take is posted.
-  #upscale(type, check, pixels, width, height, options) {
+  #upscale(type, check, pixels, width, height, options, transfer = []) {
     let checked;
     try {
       checked = check(pixels, width, height, options);
@@ -50,16 +62,16 @@ export class QuillmorphWorker {
       return Promise.reject(error);
     }
     if (checked.signal?.aborted) return Promise.reject(abortError(checked.signal));
-    return this.#call({ type, pixels, width, height, maxval: checked.maxval }, checked);
+    return this.#call({ type, pixels, width, height, maxval: checked.maxval }, checked, transfer);
   }
 
-  #call(message, { onProgress, signal }) {
+  #call(message, { onProgress, signal }, transfer = []) {
     return new Promise((resolve, reject) => {
       const id = this.#nextId++;
       const onAbort = () => this.#worker.postMessage({ id, type: 'abort' });
       signal?.addEventListener('abort', onAbort, { once: true });
       this.#calls.set(id, { resolve, reject, onProgress, signal, onAbort });
-      this.#worker.postMessage({ ...message, id });
+      this.#worker.postMessage({ ...message, id }, transfer);
     });
   }
 

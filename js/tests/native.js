@@ -66,11 +66,11 @@ export function nativeUpscaleRaw(folder, pixels, width, height, maxval) {
   return new pixels.constructor(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength));
 }
 
-/** The chart make_chart draws, side x side. */
+/** The chart make_chart draws, side x side, and its file. */
 export function chart(folder, side) {
-  const file = path.join(folder, 'chart.pgm');
+  const file = path.join(folder, `chart-${side}.pgm`);
   execFileSync(path.join(build, 'make_chart'), [file, String(side)], { stdio: 'ignore' });
-  return parsePgm(fs.readFileSync(file));
+  return { file, ...parsePgm(fs.readFileSync(file)) };
 }
 
 /** A reproducible pseudo-random generator (mulberry32) of numbers in [0, 1). */
