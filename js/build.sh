@@ -15,5 +15,5 @@ command -v emcmake >/dev/null || {
 if [ -d /usr/share/nodejs ]; then
   export NODE_PATH="/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}"
 fi
-emcmake cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+emcmake cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build "$build" -j2

@@ -36,10 +36,29 @@ async function wasmBytes() {
   return new Uint8Array(await response.arrayBuffer());
 }
 
+// A small image upscaled as the module loads: engines compile WebAssembly
+// quickly first and optimise what runs, so the first real call is then
+// optimised already (given a moment in between, as a page has).
+const warmUpSide = 64;
+
+function warmUp(module) {
+  const lr = module._malloc(warmUpSide * warmUpSide);
+  const hr = module._malloc(4 * warmUpSide * warmUpSide);
+  if (lr && hr) {
+    for (let i = 0; i < warmUpSide * warmUpSide; i++) module.HEAPU8[lr + i] = (i * 37) ^ (i >> 6);
+    module.qmProgress = () => 0;
+    module._qmjs_upscale(1, lr, warmUpSide, warmUpSide, hr, 255);
+    module.qmProgress = null;
+  }
+  module._free(hr);
+  module._free(lr);
+  return module;
+}
+
 let instance = null;
 async function loadModule() {
   if (!instance) {
-    instance = wasmBytes().then((wasmBinary) => createQuillmorphModule({ wasmBinary }));
+    instance = wasmBytes().then(async (wasmBinary) => warmUp(await createQuillmorphModule({ wasmBinary })));
     // A failed load may be tried again by the next call.
     instance.catch(() => {
       instance = null;

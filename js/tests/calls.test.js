@@ -1,9 +1,10 @@
 // What every call promises: bad arguments rejected with the reason, the
 // signal and the progress hook honoured, and no memory kept on any path.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import { test } from 'node:test';
 
-import { memoryInUse, upscale, upscaleRGBA } from '../index.js';
+import { memoryInUse, upscale, upscaleRGBA, version } from '../index.js';
 import { random, randomImage } from './native.js';
 
 const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
@@ -119,4 +120,12 @@ test('upscaleRGBA upscales grey images once and colour ones channel by channel',
     }
   }
   await assert.rejects(upscaleRGBA(new Uint8ClampedArray(35), 3, 3), /rgba holds 35 samples, but a 3 x 3 RGBA image has 36/);
+});
+
+test("the package and the module carry the project's version", async () => {
+  const cmake = fs.readFileSync(new URL('../../CMakeLists.txt', import.meta.url), 'utf8');
+  const [, project] = cmake.match(/project\(Quillmorph VERSION (\S+)/);
+  const { version: packageVersion } = JSON.parse(fs.readFileSync(new URL('../package.json', import.meta.url)));
+  assert.equal(packageVersion, project);
+  assert.match(await version(), /^\d+\.\d+\.\d+$/);
 });
