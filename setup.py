@@ -68,6 +68,10 @@ class CMakeBuild(build_ext):
         shutil.copyfile(modules[0], target)
 
 
+# egg_info refuses a base that does not exist yet, as in a fresh checkout or
+# an unpacked source distribution.
+os.makedirs(BUILD_BASE, exist_ok=True)
+
 setup(
     version=project_version(),
     package_dir={"": "python"},

@@ -249,10 +249,10 @@ QM_API int qm_upscale_region(const unsigned char* window, int window_width, int 
 
 /* The same for 16-bit samples (since 1.1); strides in bytes, even. */
 QM_API int qm_upscale16_region(const uint16_t* window, int window_width, int window_height,
-                               ptrdiff_t window_stride, int window_x, int window_y,
-                               int image_width, int image_height, int region_x, int region_y,
-                               int region_width, int region_height, uint16_t* hr,
-                               ptrdiff_t hr_stride, const qm_options* options);
+                               ptrdiff_t window_stride, int window_x, int window_y, int image_width,
+                               int image_height, int region_x, int region_y, int region_width,
+                               int region_height, uint16_t* hr, ptrdiff_t hr_stride,
+                               const qm_options* options);
 
 /* The window a region needs (since 1.1): the LR rectangle that
  * qm_upscale_region reads for the region_width x region_height rectangle at

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# CI for the Python package: builds a wheel the way users do (pip, through
-# setup.py and the project's CMake), installs it into a fresh virtual
-# environment and runs the Python tests from outside the source tree, so
-# that they test what was installed.
+# CI for the Python package: builds the source distribution, then a wheel
+# from it the way users do (pip, through setup.py and the project's CMake),
+# installs the wheel into a fresh virtual environment and runs the tests that
+# the source distribution holds from outside it, so that they test what was
+# installed and prove the source distribution complete.
 #
 #   python/ci.sh [BUILD_DIR]
 #
@@ -15,8 +16,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-packages=(cmake g++ python3-dev python3-numpy python3-pytest python3-setuptools python3-wheel
-          python3-venv)
+packages=(cmake g++ python3-build python3-dev python3-numpy python3-pytest python3-setuptools
+          python3-wheel python3-venv)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -63,15 +64,25 @@ echo "== A fresh virtual environment (with the system's numpy and pytest)"
 "$python" -m venv --system-site-packages "$scratch/venv"
 venv_python=$scratch/venv/bin/python
 
-echo "== Wheel"
-"$venv_python" -m pip wheel --no-build-isolation --no-deps -w "$scratch/wheels" .
+echo "== Source distribution"
+# From outside the tree: there a CMake build directory named build would
+# hide the build module.
+(cd "$scratch" && "$venv_python" -m build --sdist --no-isolation --outdir "$scratch/dist" "$root")
+sdists=("$scratch"/dist/quillmorph-*.tar.gz)
+echo "built ${sdists[*]##*/}"
+mkdir "$scratch/unpacked"
+tar -xzf "${sdists[0]}" -C "$scratch/unpacked"
+unpacked=("$scratch"/unpacked/quillmorph-*)
+
+echo "== Wheel, from the source distribution alone"
+"$venv_python" -m pip wheel --no-build-isolation --no-deps -w "$scratch/wheels" "${sdists[0]}"
 wheels=("$scratch"/wheels/quillmorph-*.whl)
 echo "built ${wheels[*]##*/}"
 
 echo "== Installed into the environment"
 "$venv_python" -m pip install --no-deps --no-index "${wheels[@]}"
 
-echo "== Tests of the installed package, run from $scratch/run"
+echo "== The source distribution's tests of the installed package, run from $scratch/run"
 mkdir "$scratch/run"
 cd "$scratch/run"
 installed=$("$venv_python" -c "import quillmorph; print(quillmorph.__file__)")
@@ -80,4 +91,4 @@ case $installed in
   *) echo "quillmorph imports from $installed, not the environment" >&2; exit 1 ;;
 esac
 PYTHONDONTWRITEBYTECODE=1 QUILLMORPH_EXE=$tool QUILLMORPH_MAKE_CHART=$make_chart \
-  "$venv_python" -m pytest -q -p no:cacheprovider "$root/python/tests"
+  "$venv_python" -m pytest -q -p no:cacheprovider "${unpacked[0]}/python/tests"

@@ -1,16 +1,23 @@
-"""Quillmorph: doubles the resolution of 8-bit grayscale images, bit-exactly.
+"""Quillmorph: doubles the resolution of 8- and 16-bit grayscale images, bit-exactly.
 
 An H x W image becomes one of 2H x 2W: the original pixels stay at the even
 positions (row 2y, column 2x), and every other pixel is estimated, first by a
 fixed 4-tap filter, then by two adaptive least-squares passes that follow
 edges instead of blurring them.  The result is defined to the bit: the same
-bytes as the Quillmorph command-line tool and the C library, on every
+samples as the Quillmorph command-line tool and the C library, on every
 platform, layout and thread count.
 
     >>> import numpy, quillmorph
     >>> image = numpy.zeros((480, 640), numpy.uint8)
     >>> quillmorph.upscale(image).shape
     (960, 1280)
+
+Images are uint8 or uint16 arrays, and results have their dtype.  maxval,
+the largest value a sample may take, is the dtype's unless given (4095 for a
+12-bit camera that stores its samples in 16 bits, say).  Stacks of images
+of any number of dimensions are upscaled image by image: axes names the two
+axes that are doubled, and the others are looped over, so a (Z, Y, X) stack
+takes axes=(-2, -1).
 
 upscale() does the work on a whole image.  upscale_region() computes any
 rectangle of the output from the part of the input around it (HALO pixels
@@ -23,7 +30,7 @@ from __future__ import annotations
 
 import operator
 import threading
-from typing import Any, Callable, Optional, Tuple
+from typing import Any, Callable, Iterator, Optional, Tuple
 
 import numpy
 from numpy.typing import ArrayLike, NDArray
@@ -44,6 +51,10 @@ HALO: int = _core.HALO
 ProgressCallback = Callable[[int, int], Any]
 
 _INT_MAX = 2**31 - 1
+
+# The dtypes the library takes, in the machine's byte order; the other
+# byte order is taken too, and results come in the machine's.
+_SAMPLE_DTYPES = (numpy.dtype(numpy.uint8), numpy.dtype(numpy.uint16))
 
 
 class Error(RuntimeError):
@@ -66,65 +77,80 @@ def upscale(
     image: ArrayLike,
     *,
     threads: int = 0,
+    maxval: Optional[int] = None,
+    axes: Optional[Tuple[int, int]] = None,
     progress: Optional[ProgressCallback] = None,
-    out: Optional[NDArray[numpy.uint8]] = None,
-) -> NDArray[numpy.uint8]:
-    """Doubles the resolution of an 8-bit grayscale image.
+    out: Optional[NDArray[Any]] = None,
+) -> NDArray[Any]:
+    """Doubles the resolution of an 8- or 16-bit grayscale image, or of each in a stack.
 
-    image: anything numpy.asarray takes, of dtype uint8; it is never
-        modified.  Two dimensions (H, W) give a (2H, 2W) result.  Three
-        dimensions (H, W, C) give (2H, 2W, C), each channel upscaled on its
-        own.  Each side must be 3 pixels or more.  Any layout works: C or
-        Fortran order, views with steps or negative strides, read-only
-        arrays.  Rows the library cannot read in place are copied one at a
-        time; a C-contiguous (H, W) array is read in place.
+    image: anything numpy.asarray takes, of dtype uint8 or uint16; it is
+        never modified.  Each side must be 3 pixels or more.  Any layout
+        works: C or Fortran order, views with steps or negative strides,
+        read-only arrays, and uint16 in either byte order (the other one is
+        byte-swapped a row at a time as it is read).  Images the library
+        cannot read in place are read a row at a time; no layout costs a
+        copy of the whole array.
     threads: how many threads the call works on, the calling thread among
         them: 0 (the default) for every processor the process may use, 1 for
-        the calling thread alone, n for at most n.
+        the calling thread alone, n for at most n (the library runs 256 at
+        most, however many are asked for).
+    maxval: the largest value a sample may take, 1 up to the dtype's
+        largest; None (the default) for the dtype's largest, 255 or 65535.
+        The method's bounds scale with it, and results lie in 0..maxval.
+    axes: (rows, columns), the two axes of image that are doubled, negative
+        indices counting from the end; every other axis is looped over, each
+        image upscaled on its own.  None (the default) takes (H, W) images
+        and (H, W, C) ones, each channel upscaled on its own: axes (0, 1).
+        Other numbers of dimensions must name their axes: (-2, -1) for a
+        (Z, Y, X) stack, say.
     progress: None, or progress(rows_done, rows_total), called on the
         calling thread every few output rows and once at the end, with the
-        rows finished so far and in all (over every channel).  A true result
-        cancels the call: upscale raises Cancelled.  An exception it raises
-        stops the call and propagates unchanged.
-    out: None, or a writable C-contiguous uint8 array of exactly the
-        result's shape, not sharing memory with image, to write the result
+        rows finished so far and in all (over every image of a stack).  A
+        true result cancels the call: upscale raises Cancelled.  An exception
+        it raises stops the call and propagates unchanged.
+    out: None, or a writable C-contiguous array of exactly the result's
+        shape and dtype, not sharing memory with image, to write the result
         into.
 
-    Returns the result: out when given, otherwise a new C-contiguous array.
+    Returns the result: image's shape with the two axes doubled, of image's
+    dtype in the machine's byte order; out when given, otherwise a new
+    C-contiguous array.
 
     The GIL is released while the library works, so calls from several
     Python threads run in parallel.  Ctrl-C (any signal handler that raises)
     stops a call in the main thread within a fraction of a second, and its
     exception propagates.  A call that stops early leaves out written in part.
 
-    Raises TypeError for a dtype other than uint8 (convert with
-    image.astype(numpy.uint8)); ValueError for a wrong shape or side, a
-    negative thread count or an unsuitable out; Cancelled when progress asked
-    to stop; MemoryError when memory runs out; Error for any other failure
-    the library reports.
+    Raises TypeError for a dtype other than uint8 and uint16 (convert with
+    image.astype(numpy.uint16)), or a maxval, axes or thread count that is
+    not made of integers; ValueError for a wrong shape or side, axes that do
+    not name two axes of image, a maxval out of the dtype's range, a sample
+    above maxval, a negative thread count or an unsuitable out; Cancelled
+    when progress asked to stop; MemoryError when memory runs out; Error for
+    any other failure the library reports.
     """
     lr = numpy.asarray(image)
-    _check_image(lr)
+    dtype = _sample_dtype(lr, "image")
+    doubled = _image_axes(lr.shape, axes, "image")
+    height, width = _image_sides(lr.shape, doubled, "image")
+    maximum = _check_maxval(maxval, dtype)
     thread_count = _check_threads(threads)
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
-    shape = (2 * lr.shape[0], 2 * lr.shape[1]) + lr.shape[2:]
-    hr = numpy.empty(shape, numpy.uint8) if out is None else _check_out(out, shape, lr)
+    shape = _with_sides(lr.shape, doubled, 2 * height, 2 * width)
+    if out is None:
+        hr = numpy.empty(shape, dtype)
+    else:
+        hr = _check_out(out, shape, dtype, lr, "the image's with its height and width doubled")
     # Only the main thread runs signal handlers: elsewhere polling for them
     # would only cost the GIL.
     check_signals = threading.current_thread() is threading.main_thread()
-    if lr.ndim == 2:
-        _upscale_2d(lr, hr, thread_count, progress, check_signals)
-        return hr
-    channels = lr.shape[2]
-    for channel in range(channels):
-        _upscale_2d(
-            lr[:, :, channel],
-            hr[:, :, channel],
-            thread_count,
-            _channel_progress(progress, channel, channels),
-            check_signals,
-        )
+    count = lr.size // (height * width)
+    for index, (lr_plane, hr_plane) in enumerate(_planes(lr, hr, doubled)):
+        report = _stack_progress(progress, index, count)
+        status = _core.upscale_2d(lr_plane, hr_plane, thread_count, maximum, report, check_signals)
+        _raise_for(status, "image", maximum)
     return hr
 
 
@@ -135,69 +161,79 @@ def upscale_region(
     image_shape: Tuple[int, int],
     region: Tuple[int, int, int, int],
     threads: int = 0,
-    out: Optional[NDArray[numpy.uint8]] = None,
-) -> NDArray[numpy.uint8]:
+    maxval: Optional[int] = None,
+    axes: Optional[Tuple[int, int]] = None,
+    out: Optional[NDArray[Any]] = None,
+) -> NDArray[Any]:
     """One rectangle of the upscaled image, from the part of the image around it.
 
-    window: the pixels of a rectangle of the LR image, a 2-D uint8 array
-        (any layout; never modified).
+    window: the pixels of a rectangle of the LR image, a uint8 or uint16
+        array (any layout, either byte order; never modified): 2-D, or a
+        stack of such rectangles along the axes that axes does not name.
     window_origin: (y, x), where the window's first pixel lies in the image.
-    image_shape: (H, W), the whole LR image's shape.
+    image_shape: (H, W), the whole LR image's height and width.
     region: (y, x, height, width) of the rectangle wanted, in the pixels of
         the (2H, 2W) output; any position, even or odd.
-    threads, out: as for upscale; out has shape (height, width).
+    threads, maxval, axes: as for upscale.
+    out: as for upscale; its shape is window's with the two axes replaced by
+        the region's height and width.
 
     Returns the region exactly as upscale(whole_image) has it, at the
-    image's borders too.  The window must hold every LR pixel the region
-    depends on: rows y // 2 - HALO to (y + height - 1) // 2 + HALO and
-    columns likewise, clipped to the image.  A larger window is fine; only
-    what is needed is worked on.
+    image's borders too, of window's dtype in the machine's byte order.  The
+    window must hold every LR pixel the region depends on: rows y // 2 - HALO
+    to (y + height - 1) // 2 + HALO and columns likewise, clipped to the
+    image.  A larger window is fine; only what is needed is worked on (and
+    copied, a plane at a time, where its layout or byte order is not the
+    library's).
 
-    Raises TypeError for a dtype other than uint8; ValueError for a window
-    that is not 2-D or does not hold what the region needs, rectangles that
-    do not fit the image, sides below 3, a negative thread count or an
-    unsuitable out; MemoryError when memory runs out.
+    Raises TypeError for a dtype other than uint8 and uint16, or arguments
+    that are not made of integers; ValueError for a window that does not
+    hold what the region needs, rectangles that do not fit the image or the
+    library's sizes, sides below 3, wrong axes, a maxval out of the dtype's
+    range, a sample above maxval among those needed, a negative thread count
+    or an unsuitable out; MemoryError when memory runs out.
     """
     lr = numpy.asarray(window)
-    _check_dtype(lr, "window")
-    if lr.ndim != 2:
-        raise ValueError(f"window must have 2 dimensions (height, width), not shape {lr.shape}")
-    window_y, window_x = _int_pair(window_origin, "window_origin")
-    height, width = _int_pair(image_shape, "image_shape")
-    if height < 3 or width < 3:
+    dtype = _sample_dtype(lr, "window")
+    doubled = _image_axes(lr.shape, axes, "window")
+    window_y, window_x = _coordinates(window_origin, 2, "window_origin")
+    height, width = _coordinates(image_shape, 2, "image_shape")
+    region_y, region_x, region_height, region_width = _coordinates(region, 4, "region")
+    needed = _region_window((height, width), (region_y, region_x, region_height, region_width))
+    held = (window_y, window_x, lr.shape[doubled[0]], lr.shape[doubled[1]])
+    if not _fits(held, (0, 0, height, width)):
         raise ValueError(
-            f"image_shape {image_shape} is an unsupported size of {width} x {height} pixels "
-            "(each side must be 3 or more)"
-        )
-    region_y, region_x, region_height, region_width = _int_tuple(region, 4, "region")
-    if not _fits((window_y, window_x) + lr.shape, (0, 0, height, width)):
-        raise ValueError(
-            f"a window of shape {lr.shape} at {(window_y, window_x)} does not fit an image of "
+            f"a window of shape {held[2:]} at {held[:2]} does not fit an image of "
             f"shape {(height, width)}"
         )
-    if not _fits((region_y, region_x, region_height, region_width), (0, 0, 2 * height, 2 * width)):
+    if not _fits(needed, held):
         raise ValueError(
-            f"region {tuple(region)} does not fit the output of shape {(2 * height, 2 * width)}"
-        )
-    needed = _needed_window(region_y, region_x, region_height, region_width, height, width)
-    if not _fits(needed, (window_y, window_x) + lr.shape):
-        raise ValueError(
-            f"the window (shape {lr.shape} at {(window_y, window_x)}) does not hold every pixel "
+            f"the window (shape {held[2:]} at {held[:2]}) does not hold every pixel "
             f"the region depends on: rows {needed[0]}..{needed[0] + needed[2] - 1} and columns "
             f"{needed[1]}..{needed[1] + needed[3] - 1} of the image (HALO = {HALO})"
         )
+    maximum = _check_maxval(maxval, dtype)
     thread_count = _check_threads(threads)
-    shape = (region_height, region_width)
-    hr = numpy.empty(shape, numpy.uint8) if out is None else _check_out(out, shape, lr)
-    if lr.strides[1] != 1 or lr.strides[0] < lr.shape[1]:
-        lr = numpy.ascontiguousarray(lr)
+    shape = _with_sides(lr.shape, doubled, region_height, region_width)
+    if out is None:
+        hr = numpy.empty(shape, dtype)
+    else:
+        hr = _check_out(out, shape, dtype, lr, "the window's with the region's height and width")
+    # What the region needs, and nothing more, is handed to the library.
+    top, left = needed[0] - window_y, needed[1] - window_x
+    lr = _crop(lr, doubled, (top, top + needed[2]), (left, left + needed[3]))
     check_signals = threading.current_thread() is threading.main_thread()
-    _raise_for(
-        _core.upscale_region_2d(
-            lr, hr, window_y, window_x, height, width, region_y, region_x, thread_count, None,
-            check_signals,
+    for lr_plane, hr_plane in _planes(lr, hr, doubled):
+        if not _has_plain_rows(lr_plane):
+            lr_plane = numpy.ascontiguousarray(lr_plane, dtype)
+        target = hr_plane if hr_plane.flags.c_contiguous else numpy.empty(hr_plane.shape, dtype)
+        status = _core.upscale_region_2d(
+            lr_plane, target, needed[0], needed[1], height, width, region_y, region_x,
+            thread_count, maximum, None, check_signals,
         )
-    )
+        _raise_for(status, "window", maximum)
+        if target is not hr_plane:
+            hr_plane[...] = target
     return hr
 
 
@@ -211,9 +247,13 @@ def _int_tuple(value: Any, length: int, name: str) -> Tuple[int, ...]:
     return items
 
 
-def _int_pair(value: Any, name: str) -> Tuple[int, int]:
-    first, second = _int_tuple(value, 2, name)
-    return first, second
+def _coordinates(value: Any, length: int, name: str) -> Tuple[int, ...]:
+    items = _int_tuple(value, length, name)
+    # Past the library's int every coordinate is out of range anyway: a
+    # ValueError like any other, not an OverflowError from the module.
+    if any(abs(item) > _INT_MAX for item in items):
+        raise ValueError(f"{name} {value!r} lies beyond the sizes the library addresses")
+    return items
 
 
 def _fits(inner: Tuple[int, ...], outer: Tuple[int, ...]) -> bool:
@@ -231,61 +271,157 @@ def _fits(inner: Tuple[int, ...], outer: Tuple[int, ...]) -> bool:
     )
 
 
-def _needed_window(
-    y: int, x: int, height: int, width: int, image_height: int, image_width: int
+def _region_window(
+    image_shape: Tuple[int, ...], region: Tuple[int, ...]
 ) -> Tuple[int, int, int, int]:
-    """The LR rectangle (y, x, height, width) an output region depends on."""
-    top = max(0, y // 2 - HALO)
-    left = max(0, x // 2 - HALO)
-    bottom = min(image_height - 1, (y + height - 1) // 2 + HALO)
-    right = min(image_width - 1, (x + width - 1) // 2 + HALO)
-    return top, left, bottom - top + 1, right - left + 1
-
-
-def _check_dtype(lr: numpy.ndarray, name: str) -> None:
-    if lr.dtype != numpy.uint8:
-        raise TypeError(
-            f"{name} has dtype {lr.dtype}, and quillmorph upscales uint8 images only: "
-            f"convert it with {name}.astype(numpy.uint8) where its values are 0..255"
-        )
-
-
-def _check_image(lr: numpy.ndarray) -> None:
-    _check_dtype(lr, "image")
-    if lr.ndim not in (2, 3):
+    """The LR rectangle (y, x, height, width) that the region (y, x, height,
+    width) of the output of an image of image_shape (H, W) depends on, by the
+    library's own rule; ValueError for an image or region it refuses."""
+    height, width = _coordinates(image_shape, 2, "image_shape")
+    region = _coordinates(region, 4, "region")
+    status, y, x, window_height, window_width = _core.region_window(height, width, *region)
+    if status == _core.OK:
+        return y, x, window_height, window_width
+    if status == _core.ERROR_SIZE:
         raise ValueError(
-            f"image must have 2 dimensions (height, width) or 3 (height, width, channels), "
-            f"not {lr.ndim}: its shape is {lr.shape}"
-        )
-    height, width = lr.shape[:2]
-    if height < 3 or width < 3:
-        raise ValueError(
-            f"image of shape {lr.shape} has an unsupported size of {width} x {height} pixels "
+            f"image_shape {(height, width)} is an unsupported size of {width} x {height} pixels "
             "(each side must be 3 or more)"
         )
-    if lr.ndim == 3 and lr.shape[2] == 0:
-        raise ValueError(f"image of shape {lr.shape} has no channels")
+    if status == _core.ERROR_TOO_LARGE:
+        raise ValueError(f"image_shape {(height, width)}: {_core.status_string(status)}")
+    raise ValueError(f"region {region} does not fit the output of shape {(2 * height, 2 * width)}")
 
 
-def _check_threads(threads: int) -> int:
+def _sample_dtype(lr: numpy.ndarray, name: str) -> numpy.dtype:
+    """The dtype of the result: lr's, in the machine's byte order."""
+    dtype = lr.dtype.newbyteorder("=") if lr.dtype.kind == "u" else lr.dtype
+    if dtype not in _SAMPLE_DTYPES:
+        raise TypeError(
+            f"{name} has dtype {lr.dtype}, and quillmorph upscales uint8 and uint16 images only: "
+            f"convert it with {name}.astype(numpy.uint8) or {name}.astype(numpy.uint16) where "
+            "its values fit"
+        )
+    return dtype
+
+
+def _image_sides(shape: Tuple[int, ...], doubled: Tuple[int, int], name: str) -> Tuple[int, int]:
+    """The height and width of the image along the doubled axes, each 3 or
+    more (ValueError otherwise)."""
+    height, width = shape[doubled[0]], shape[doubled[1]]
+    if height < 3 or width < 3:
+        raise ValueError(
+            f"{name} of shape {shape} has an unsupported size of {width} x {height} pixels "
+            "(each side must be 3 or more)"
+        )
+    return height, width
+
+
+def _image_axes(shape: Tuple[int, ...], axes: Any, name: str) -> Tuple[int, int]:
+    """The two axes of an array of shape that are doubled, counted from 0."""
+    ndim = len(shape)
+    if axes is None:
+        if ndim not in (2, 3):
+            raise ValueError(
+                f"{name} must have 2 dimensions (height, width) or 3 (height, width, channels), "
+                f"not {ndim}: its shape is {shape}; for other arrays, name the two axes to "
+                "double with axes=(rows, columns)"
+            )
+        doubled = (0, 1)
+    else:
+        rows, columns = _int_tuple(axes, 2, "axes")
+        if ndim < 2:
+            raise ValueError(
+                f"{name} must have 2 dimensions or more, not {ndim}: its shape is {shape}"
+            )
+        if not (-ndim <= rows < ndim and -ndim <= columns < ndim):
+            raise ValueError(f"axes {axes!r} are not axes of {name}, of shape {shape}")
+        doubled = (rows % ndim, columns % ndim)
+        if doubled[0] == doubled[1]:
+            raise ValueError(f"axes {axes!r} name the same axis of {name} twice")
+    for axis in range(ndim):
+        if axis not in doubled and shape[axis] == 0:
+            what = "channels" if axes is None else f"images (axis {axis} has length 0)"
+            raise ValueError(f"{name} of shape {shape} has no {what}")
+    return doubled
+
+
+def _with_sides(
+    shape: Tuple[int, ...], doubled: Tuple[int, int], height: int, width: int
+) -> Tuple[int, ...]:
+    """shape with the lengths of the two doubled axes replaced."""
+    sides = list(shape)
+    sides[doubled[0]], sides[doubled[1]] = height, width
+    return tuple(sides)
+
+
+def _crop(
+    array: numpy.ndarray, doubled: Tuple[int, int], rows: Tuple[int, int], columns: Tuple[int, int]
+) -> numpy.ndarray:
+    """A view of array with its doubled axes cut to [start, end) each."""
+    index: list = [slice(None)] * array.ndim
+    index[doubled[0]], index[doubled[1]] = slice(*rows), slice(*columns)
+    return array[tuple(index)]
+
+
+def _planes(
+    lr: numpy.ndarray, hr: numpy.ndarray, doubled: Tuple[int, int]
+) -> Iterator[Tuple[numpy.ndarray, numpy.ndarray]]:
+    """Each 2-D image of the stack lr and its place in hr, as views, in C
+    order of the other axes."""
+    lr_stack = numpy.moveaxis(lr, doubled, (-2, -1))
+    hr_stack = numpy.moveaxis(hr, doubled, (-2, -1))
+    for index in numpy.ndindex(lr_stack.shape[:-2]):
+        yield lr_stack[index], hr_stack[index]
+
+
+def _has_plain_rows(plane: numpy.ndarray) -> bool:
+    """Whether the library can read the 2-D plane in place: samples side by
+    side, aligned, in the machine's byte order."""
+    item = plane.itemsize
+    return (
+        plane.dtype.isnative
+        and plane.flags.aligned
+        and plane.strides[1] == item
+        and plane.strides[0] >= plane.shape[1] * item
+    )
+
+
+def _check_maxval(maxval: Any, dtype: numpy.dtype) -> int:
+    largest = int(numpy.iinfo(dtype).max)
+    if maxval is None:
+        return largest
+    try:
+        value = operator.index(maxval)
+    except TypeError:
+        raise TypeError(f"maxval must be an integer or None, not {type(maxval).__name__}") from None
+    if not 1 <= value <= largest:
+        raise ValueError(
+            f"maxval {value} does not fit {dtype} samples: it must lie in 1..{largest}"
+        )
+    return value
+
+
+def _check_threads(threads: Any) -> int:
     count = operator.index(threads)
     if count < 0:
         raise ValueError(f"threads must be 0 (every processor) or a positive count, not {count}")
-    # "At most n" threads: no machine reaches the library's int range.
+    # "At most n" threads, and the library caps n itself.
     return min(count, _INT_MAX)
 
 
-def _check_out(out: Any, shape: tuple, lr: numpy.ndarray) -> NDArray[numpy.uint8]:
+def _check_out(
+    out: Any, shape: tuple, dtype: numpy.dtype, lr: numpy.ndarray, expected: str
+) -> NDArray[Any]:
     if not isinstance(out, numpy.ndarray):
         raise ValueError(f"out must be a numpy.ndarray, not {type(out).__name__}")
-    if out.dtype != numpy.uint8:
-        raise ValueError(f"out must have dtype uint8, not {out.dtype}")
+    if out.dtype != dtype:
+        swapped = out.dtype.kind == "u" and out.dtype.newbyteorder("=") == dtype
+        order = " (results are in the machine's byte order)" if swapped else ""
+        raise ValueError(f"out must have dtype {dtype}, not {out.dtype}{order}")
     if out.shape != shape:
-        raise ValueError(
-            f"out must have shape {shape} (twice the image's height and width), not {out.shape}"
-        )
+        raise ValueError(f"out must have shape {shape} ({expected}), not {out.shape}")
     if not out.flags.c_contiguous:
-        raise ValueError("out must be C-contiguous, as numpy.empty(shape, numpy.uint8) makes it")
+        raise ValueError(f"out must be C-contiguous, as numpy.empty(shape, numpy.{dtype}) makes it")
     if not out.flags.writeable:
         raise ValueError("out must be writable")
     if numpy.may_share_memory(out, lr):
@@ -293,35 +429,30 @@ def _check_out(out: Any, shape: tuple, lr: numpy.ndarray) -> NDArray[numpy.uint8
     return out
 
 
-def _channel_progress(
-    progress: Optional[ProgressCallback], channel: int, channels: int
+def _stack_progress(
+    progress: Optional[ProgressCallback], index: int, count: int
 ) -> Optional[ProgressCallback]:
-    """progress over all channels, from the rows of one of them."""
-    if progress is None or channels == 1:
+    """progress over all images of a stack, from the rows of one of them."""
+    if progress is None or count == 1:
         return progress
     report: ProgressCallback = progress
 
-    def channel_progress(rows_done: int, rows_total: int) -> Any:
-        return report(channel * rows_total + rows_done, channels * rows_total)
+    def stack_progress(rows_done: int, rows_total: int) -> Any:
+        return report(index * rows_total + rows_done, count * rows_total)
 
-    return channel_progress
-
-
-def _upscale_2d(
-    lr: numpy.ndarray,
-    hr: numpy.ndarray,
-    threads: int,
-    progress: Optional[ProgressCallback],
-    check_signals: bool,
-) -> None:
-    _raise_for(_core.upscale_2d(lr, hr, threads, progress, check_signals))
+    return stack_progress
 
 
-def _raise_for(status: int) -> None:
+def _raise_for(status: int, name: str, maxval: int) -> None:
     """Raises the exception for a status of the library, if any."""
     if status == _core.OK:
         return
     message = _core.status_string(status)
+    if status == _core.ERROR_SAMPLE:
+        raise ValueError(
+            f"{name} holds a sample above maxval={maxval}: give the largest value its samples "
+            "may take as maxval, or clip them"
+        )
     if status == _core.ERROR_NO_MEMORY:
         raise MemoryError(message)
     if status == _core.ERROR_CANCELLED:

@@ -1,6 +1,6 @@
 # Signatures of the compiled module quillmorph._core (src/core_module.cpp),
 # for type checkers and editors.  Use quillmorph.upscale instead.
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Optional, Tuple
 
 OK: int
 ERROR_ARGUMENT: int
@@ -10,6 +10,7 @@ ERROR_NO_MEMORY: int
 ERROR_READ: int
 ERROR_WRITE: int
 ERROR_CANCELLED: int
+ERROR_SAMPLE: int
 HALO: int
 version: str
 
@@ -17,6 +18,7 @@ def upscale_2d(
     image: Any,
     out: Any,
     threads: int,
+    maxval: int,
     progress: Optional[Callable[[int, int], Any]],
     check_signals: bool,
     /,
@@ -31,8 +33,18 @@ def upscale_region_2d(
     region_y: int,
     region_x: int,
     threads: int,
+    maxval: int,
     progress: Optional[Callable[[int, int], Any]],
     check_signals: bool,
     /,
 ) -> int: ...
+def region_window(
+    image_height: int,
+    image_width: int,
+    region_y: int,
+    region_x: int,
+    region_height: int,
+    region_width: int,
+    /,
+) -> Tuple[int, int, int, int, int]: ...
 def status_string(status: int, /) -> str: ...

@@ -1,15 +1,18 @@
-"""Upscaling Dask arrays: one image too large for one machine, tile by tile.
+"""Upscaling Dask arrays: images too large for one machine, tile by tile.
 
     import dask.array, quillmorph.dask
     image = dask.array.from_zarr("scan.zarr")            # (H, W) uint8, any chunks
     quillmorph.dask.upscale(image).to_zarr("scan_x2.zarr")
+    stack = dask.array.from_zarr("stack.zarr")           # (Z, Y, X) uint16
+    quillmorph.dask.upscale(stack, axes=(-2, -1), maxval=4095)
 
 Each output chunk is one task: quillmorph.upscale_region on the input
-window it depends on (its chunk widened by HALO pixels on every side,
-clipped to the image).  So the result is byte-identical to
-quillmorph.upscale on the whole image for any chunking, chunks smaller than
-the halo included, and a task retried on another worker gives the same
-bytes.  The output's chunks are twice the input's.
+window it depends on (its chunk widened by HALO pixels on every side along
+the two doubled axes, clipped to the image; the chunk itself along the
+others).  So the result is identical to quillmorph.upscale on the whole
+array for any chunking, chunks smaller than the halo included, and a task
+retried on another worker gives the same samples.  The output's chunks are
+twice the input's along the doubled axes and the input's along the others.
 
 Dask is optional for quillmorph; this module needs dask[array] (Debian:
 python3-dask, and python3-distributed for clusters).
@@ -17,9 +20,8 @@ python3-dask, and python3-distributed for clusters).
 
 from __future__ import annotations
 
-from typing import Iterator, List, Tuple
-
-import numpy
+import math
+from typing import Any, List, Optional, Tuple
 
 try:
     import dask
@@ -30,72 +32,107 @@ except ImportError as missing:  # pragma: no cover - depends on the installation
         "clusters) from Debian, or `pip install dask[array] distributed`"
     ) from missing
 
-from . import HALO, upscale_region
+from . import (
+    _check_maxval,
+    _check_threads,
+    _image_axes,
+    _image_sides,
+    _region_window,
+    _sample_dtype,
+    _with_sides,
+    upscale_region,
+)
 
 __all__ = ["upscale"]
 
 
-def upscale(array: da.Array, *, threads: int = 1) -> da.Array:
-    """Doubles the resolution of a 2-D uint8 Dask array, lazily.
+def upscale(
+    array: Any,
+    *,
+    threads: int = 1,
+    maxval: Optional[int] = None,
+    axes: Optional[Tuple[int, int]] = None,
+) -> da.Array:
+    """Doubles the resolution of a uint8 or uint16 Dask array, lazily.
 
-    array: a (H, W) dask array (anything dask.array.asarray takes) of dtype
-        uint8, of any chunking; each side 3 pixels or more.
+    array: a dask array (anything dask.array.asarray takes) of dtype uint8
+        or uint16, either byte order, of any chunking with known chunk sizes
+        and no empty chunk; each side 3 pixels or more.
     threads: the threads each task works on; 1 (the default) leaves the
         parallelism to the scheduler, which runs many tasks at once.
+    maxval, axes: as for quillmorph.upscale: (H, W) and (H, W, C) arrays by
+        default, and any other with the two axes to double named, (-2, -1)
+        for a (Z, Y, X) stack, say.
 
-    Returns a (2H, 2W) uint8 dask array whose chunks are twice the input's.
-    Computed, it is byte-identical to quillmorph.upscale(array.compute()).
+    Returns a dask array of array's shape with the two axes doubled, of
+    array's dtype in the machine's byte order, with one chunk for each of
+    array's.  Computed, it is identical to quillmorph.upscale(array.compute())
+    with the same arguments.
+
+    Every argument is checked here, as the graph is built; only a sample
+    above maxval is found as the tasks run (a ValueError from compute).
 
     Raises TypeError for another dtype (convert with
-    array.astype(numpy.uint8)) and ValueError for another number of
-    dimensions, a side below 3 or a negative thread count.
+    array.astype(numpy.uint16)) or arguments that are not integers, and
+    ValueError for a wrong shape, a side below 3, chunks of unknown size
+    (call array.compute_chunk_sizes() first) or of size 0, wrong axes, a
+    maxval out of the dtype's range or a negative thread count.
     """
     lr = da.asarray(array)
-    if lr.dtype != numpy.uint8:
-        raise TypeError(
-            f"array has dtype {lr.dtype}, and quillmorph upscales uint8 images only: "
-            "convert it with array.astype(numpy.uint8) where its values are 0..255"
-        )
-    if lr.ndim != 2:
-        raise ValueError(f"array must have 2 dimensions (height, width), not shape {lr.shape}")
-    height, width = lr.shape
-    if height < 3 or width < 3:
+    dtype = _sample_dtype(lr, "array")
+    if any(math.isnan(size) for sizes in lr.chunks for size in sizes):
         raise ValueError(
-            f"array of shape {lr.shape} has an unsupported size of {width} x {height} pixels "
-            "(each side must be 3 or more)"
+            f"array has chunks of unknown size {lr.chunks}: call array.compute_chunk_sizes() "
+            "first"
         )
-    if threads < 0:
-        raise ValueError(f"threads must be 0 (every processor) or a positive count, not {threads}")
+    doubled = _image_axes(lr.shape, axes, "array")
+    height, width = _image_sides(lr.shape, doubled, "array")
+    for axis, sizes in enumerate(lr.chunks):
+        if 0 in sizes:
+            raise ValueError(
+                f"array has chunks of size 0 along axis {axis} (chunks {sizes}): rechunk it "
+                "without them"
+            )
+    maximum = _check_maxval(maxval, dtype)
+    thread_count = _check_threads(threads)
+    starts = [_starts(sizes) for sizes in lr.chunks]
     tile = dask.delayed(_upscale_tile, pure=True)
-    rows: List[List[da.Array]] = []
-    for y, chunk_height in _spans(lr.chunks[0]):
-        row = []
-        for x, chunk_width in _spans(lr.chunks[1]):
-            top, bottom = _window_span(y, chunk_height, height)
-            left, right = _window_span(x, chunk_width, width)
-            region = (2 * y, 2 * x, 2 * chunk_height, 2 * chunk_width)
-            block = tile(lr[top:bottom, left:right], (top, left), (height, width), region, threads)
-            row.append(da.from_delayed(block, (2 * chunk_height, 2 * chunk_width), numpy.uint8))
-        rows.append(row)
-    return da.block(rows)
+
+    def block(index: Tuple[int, ...]) -> da.Array:
+        """The output chunk of the input chunk at index (one per axis)."""
+        spans = [(starts[axis][i], lr.chunks[axis][i]) for axis, i in enumerate(index)]
+        (y, chunk_height), (x, chunk_width) = spans[doubled[0]], spans[doubled[1]]
+        region = (2 * y, 2 * x, 2 * chunk_height, 2 * chunk_width)
+        top, left, window_height, window_width = _region_window((height, width), region)
+        cut = [slice(start, start + size) for start, size in spans]
+        cut[doubled[0]] = slice(top, top + window_height)
+        cut[doubled[1]] = slice(left, left + window_width)
+        result = tile(
+            lr[tuple(cut)], (top, left), (height, width), region, thread_count, maximum, doubled
+        )
+        shape = _with_sides(tuple(size for _, size in spans), doubled, region[2], region[3])
+        return da.from_delayed(result, shape, dtype)
+
+    def nested(index: Tuple[int, ...]) -> Any:
+        """The output chunks under index, as da.block takes them."""
+        if len(index) == lr.ndim:
+            return block(index)
+        return [nested(index + (i,)) for i in range(len(lr.chunks[len(index)]))]
+
+    blocks: List[Any] = nested(())
+    return da.block(blocks)
 
 
-def _spans(chunks: Tuple[int, ...]) -> Iterator[Tuple[int, int]]:
-    """(start, size) of each chunk along one axis."""
-    start = 0
-    for size in chunks:
-        yield start, size
-        start += size
+def _starts(sizes: Tuple[int, ...]) -> List[int]:
+    """The start of each chunk along one axis."""
+    starts = [0]
+    for size in sizes[:-1]:
+        starts.append(starts[-1] + size)
+    return starts
 
 
-def _window_span(start: int, size: int, length: int) -> Tuple[int, int]:
-    """The LR span [first, end) that the output of LR span [start, start +
-    size) depends on: HALO more on each side, clipped to the image."""
-    return max(0, start - HALO), min(length, start + size + HALO)
-
-
-def _upscale_tile(window, window_origin, image_shape, region, threads):
+def _upscale_tile(window, window_origin, image_shape, region, threads, maxval, axes):
     return upscale_region(
         window, window_origin=window_origin, image_shape=image_shape, region=region,
-        threads=threads,
+        threads=threads, maxval=maxval, axes=axes,
     )

@@ -1,5 +1,7 @@
 #include "progress_bridge.h"
 
+#include <thread>
+
 namespace quillmorph_python {
 
 namespace {
@@ -30,11 +32,17 @@ int ask_python(ProgressBridge* bridge, int rows_done, int rows_total) {
 
 }  // namespace
 
+void wait_for_exit() {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
 int report_progress(void* user, int rows_done, int rows_total) {
     auto* bridge = static_cast<ProgressBridge*>(user);
     // Once an exception is pending no Python code may run before the call
-    // returns it: the library is asked to stop again without the GIL.
-    if (bridge->raised) return 1;
+    // returns it: the library is asked to stop again without the GIL.  A
+    // call that outlived the interpreter stops too, and its thread waits
+    // for the exit when it returns.
+    if (bridge->raised || gil_out_of_reach(*bridge)) return 1;
     if (bridge->callback == Py_None) {
         const Clock::time_point now = Clock::now();
         if (now < bridge->next_signal_poll) return 0;

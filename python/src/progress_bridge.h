@@ -1,7 +1,8 @@
 // The library's progress hook, seen from Python.  The computation runs with
 // the GIL released; the hook takes it back on the calling thread to poll
 // for signals (so that Ctrl-C stops a long call) and to call the user's
-// progress callable, then releases it again.
+// progress callable, then releases it again.  Once the interpreter is
+// shutting down, a thread still inside a call never takes the GIL back.
 #ifndef QUILLMORPH_PYTHON_PROGRESS_BRIDGE_H
 #define QUILLMORPH_PYTHON_PROGRESS_BRIDGE_H
 
@@ -32,6 +33,10 @@ struct ProgressBridge {
     // A Python exception is pending (a signal handler's or the callback's):
     // the call is being stopped and must end with it.
     bool raised;
+    // The interpreter was already shutting down when the GIL was released:
+    // this thread is the one shutting it down (no other runs Python code
+    // then), and only it may take the GIL back.
+    bool released_in_shutdown;
 };
 
 // Whether the hook has anything to do; without a callback off the main
@@ -40,9 +45,36 @@ inline bool bridge_needed(const ProgressBridge& bridge) {
     return bridge.check_signals || bridge.callback != Py_None;
 }
 
+inline bool interpreter_shutting_down() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
+// Whether taking the GIL back would end this thread on the spot: once the
+// interpreter shuts down, any other thread that asks for the GIL is exited
+// with pthread_exit, and that unwinds the library's C++ frames (its worker
+// threads among them), which ends the whole process with std::terminate.
+inline bool gil_out_of_reach(const ProgressBridge& bridge) {
+    return !bridge.released_in_shutdown && interpreter_shutting_down();
+}
+
+// Blocks this thread until the process exits.  For a call that outlived the
+// interpreter: no Python code may run on it any more, and the process is
+// about to end.
+[[noreturn]] void wait_for_exit();
+
 // Releases the GIL for the computation, and takes it back after.
-inline void release_gil(ProgressBridge* bridge) { bridge->released = PyEval_SaveThread(); }
-inline void reacquire_gil(ProgressBridge* bridge) { PyEval_RestoreThread(bridge->released); }
+inline void release_gil(ProgressBridge* bridge) {
+    bridge->released_in_shutdown = interpreter_shutting_down();
+    bridge->released = PyEval_SaveThread();
+}
+inline void reacquire_gil(ProgressBridge* bridge) {
+    if (gil_out_of_reach(*bridge)) wait_for_exit();
+    PyEval_RestoreThread(bridge->released);
+}
 
 // A qm_progress_fn over a ProgressBridge (user): called with the GIL
 // released, returns non-zero to stop the call.

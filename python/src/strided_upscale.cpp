@@ -1,15 +1,13 @@
 // Whole images in place where the library can take them, row by row where
-// it cannot: no layout ever costs a copy of the whole image.
+// it cannot: no layout or byte order ever costs a copy of the whole image.
 #include "strided_upscale.h"
+
+#include <cstdint>
+#include <cstring>
 
 namespace quillmorph_python {
 
 namespace {
-
-// Whether qm_upscale can take the image with its own row stride.
-bool has_plain_rows(const StridedImage& image) {
-    return image.column_step == 1 && image.row_step >= image.width;
-}
 
 unsigned char* row_start(const StridedImage& image, int y) {
     return image.origin + static_cast<std::ptrdiff_t>(y) * image.row_step;
@@ -24,30 +22,60 @@ struct RowCursor {
     int hr_rows_written;
 };
 
-int gather_row(void* user, unsigned char* row) {
+// Through memcpy, since a view's 16-bit samples may lie at odd addresses.
+template <typename Sample>
+Sample load(const unsigned char* from, bool swapped) {
+    Sample value;
+    std::memcpy(&value, from, sizeof value);
+    if constexpr (sizeof(Sample) == 2) {
+        if (swapped) value = static_cast<Sample>((value >> 8) | (value << 8));
+    }
+    return value;
+}
+
+template <typename Sample>
+int gather_row(void* user, Sample* row) {
     RowCursor& cursor = *static_cast<RowCursor*>(user);
     const StridedImage& lr = *cursor.lr;
     const unsigned char* from = row_start(lr, cursor.lr_rows_read++);
-    for (int x = 0; x < lr.width; ++x) row[x] = from[x * lr.column_step];
+    for (int x = 0; x < lr.width; ++x) row[x] = load<Sample>(from + x * lr.column_step, lr.swapped);
     return 0;
 }
 
-int scatter_row(void* user, const unsigned char* row) {
+template <typename Sample>
+int scatter_row(void* user, const Sample* row) {
     RowCursor& cursor = *static_cast<RowCursor*>(user);
     const StridedImage& hr = *cursor.hr;
     unsigned char* to = row_start(hr, cursor.hr_rows_written++);
-    for (int x = 0; x < hr.width; ++x) to[x * hr.column_step] = row[x];
+    for (int x = 0; x < hr.width; ++x) std::memcpy(to + x * hr.column_step, &row[x], sizeof row[x]);
     return 0;
 }
 
 }  // namespace
 
+bool has_plain_rows(const StridedImage& image) {
+    const std::ptrdiff_t bytes = image.sample_bytes;
+    return !image.swapped && image.column_step == bytes && image.row_step >= bytes * image.width &&
+           image.row_step % bytes == 0 &&
+           reinterpret_cast<std::uintptr_t>(image.origin) % static_cast<std::uintptr_t>(bytes) == 0;
+}
+
 int upscale_strided(const StridedImage& lr, const StridedImage& hr, const qm_options* options) {
-    if (has_plain_rows(lr) && has_plain_rows(hr))
-        return qm_upscale(lr.origin, lr.width, lr.height, lr.row_step, hr.origin, hr.row_step,
-                          options);
+    const bool in_place = has_plain_rows(lr) && has_plain_rows(hr);
     RowCursor cursor = {&lr, &hr, 0, 0};
-    return qm_upscale_rows(lr.width, lr.height, gather_row, scatter_row, &cursor, options);
+    if (lr.sample_bytes == 1) {
+        if (in_place)
+            return qm_upscale(lr.origin, lr.width, lr.height, lr.row_step, hr.origin, hr.row_step,
+                              options);
+        return qm_upscale_rows(lr.width, lr.height, gather_row<unsigned char>,
+                               scatter_row<unsigned char>, &cursor, options);
+    }
+    if (in_place)
+        return qm_upscale16(reinterpret_cast<const std::uint16_t*>(lr.origin), lr.width, lr.height,
+                            lr.row_step, reinterpret_cast<std::uint16_t*>(hr.origin), hr.row_step,
+                            options);
+    return qm_upscale16_rows(lr.width, lr.height, gather_row<std::uint16_t>,
+                             scatter_row<std::uint16_t>, &cursor, options);
 }
 
 }  // namespace quillmorph_python

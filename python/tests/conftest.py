@@ -83,3 +83,12 @@ def random_channels(height, width, channels, seed=0):
     """An (H, W, C) image whose channels differ."""
     planes = [random_image(height, width, seed + channel) for channel in range(channels)]
     return numpy.stack(planes, axis=2)
+
+
+def random_stack(shape, maxval=255, seed=0):
+    """Images along the last two axes, of samples 0..maxval (uint16 past 255)."""
+    dtype = numpy.uint8 if maxval <= 255 else numpy.uint16
+    count = int(numpy.prod(shape[:-2]))
+    planes = [random_image(*shape[-2:], seed=seed + index) for index in range(count)]
+    stack = numpy.array(planes, numpy.uint32).reshape(shape) * maxval // 255
+    return stack.astype(dtype)

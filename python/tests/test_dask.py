@@ -8,7 +8,7 @@ import numpy
 import pytest
 
 import quillmorph
-from conftest import random_image
+from conftest import random_image, random_stack
 
 dask_array = pytest.importorskip("dask.array", reason="Dask is not installed (python3-dask)")
 import quillmorph.dask  # noqa: E402  (after the skip)
@@ -56,9 +56,23 @@ def test_a_two_process_cluster_gives_the_same_bytes():
                                          whole)
 
 
+def test_chunks_along_every_axis_on_a_cluster_give_the_in_memory_samples():
+    distributed = pytest.importorskip("distributed", reason="python3-distributed is not installed")
+    stack = random_stack((3, 37, 29), 4095, seed=3)
+    channels = numpy.moveaxis(random_stack((2, 23, 19), seed=4), 0, 2)
+    cases = [(stack, (2, 10, 7), {"axes": (-2, -1), "maxval": 4095}), (channels, (9, 11, 1), {})]
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
+                                  dashboard_address=":0") as cluster, \
+            distributed.Client(cluster) as client:
+        for array, chunks, options in cases:
+            lazy = quillmorph.dask.upscale(dask_array.from_array(array, chunks=chunks), **options)
+            numpy.testing.assert_array_equal(client.compute(lazy).result(),
+                                             quillmorph.upscale(array, **options))
+
+
 @pytest.mark.parametrize("array,error,message", [
     (dask_array.zeros((8, 8), dtype=numpy.float32), TypeError, r"astype\(numpy\.uint8\)"),
-    (dask_array.zeros((8, 8, 3), dtype=numpy.uint8), ValueError, "2 dimensions"),
+    (dask_array.zeros((8, 8, 3, 2), dtype=numpy.uint8), ValueError, "2 dimensions"),
     (dask_array.zeros((2, 8), dtype=numpy.uint8), ValueError, "each side"),
 ])
 def test_wrong_arrays(array, error, message):

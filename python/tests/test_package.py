@@ -27,7 +27,7 @@ def test_exceptions_form_a_hierarchy():
 
 def test_help_documents_every_parameter():
     text = pydoc.render_doc(quillmorph.upscale)
-    for word in ["image", "threads", "progress", "out", "Cancelled", "Ctrl-C"]:
+    for word in ["image", "threads", "maxval", "axes", "progress", "out", "Cancelled", "Ctrl-C"]:
         assert word in text
     assert "upscale" in pydoc.render_doc(quillmorph)
 

@@ -78,13 +78,14 @@ IMAGE = numpy.zeros((20, 20), numpy.uint8)
 # (case, arguments changed, exception, message pattern)
 WRONG_REGIONS = [
     ("dtype", {"window": IMAGE.astype(numpy.int16)}, TypeError, r"window\.astype\(numpy\.uint8\)"),
-    ("3-D window", {"window": numpy.zeros((20, 20, 3), numpy.uint8)}, ValueError, "2 dimensions"),
+    ("4-D window", {"window": numpy.zeros((20, 20, 3, 2), numpy.uint8)}, ValueError, "2 dimensions"),
     ("small image", {"window": IMAGE[:2, :2], "image_shape": (2, 2)}, ValueError, "each side"),
     ("origin not a pair", {"window_origin": (0,)}, ValueError, "2 integers"),
     ("origin of floats", {"window_origin": (0.5, 0)}, TypeError, "integers"),
     ("window past the image", {"window_origin": (1, 0)}, ValueError, "does not fit an image"),
     ("region past the output", {"region": (30, 0, 11, 4)}, ValueError, "does not fit the output"),
     ("empty region", {"region": (0, 0, 0, 4)}, ValueError, "does not fit the output"),
+    ("image past an int", {"image_shape": (2**40, 20)}, ValueError, "sizes the library addresses"),
     ("window short of the halo", {"window": IMAGE[:8, :8]}, ValueError, "HALO = 7"),
     ("negative threads", {"threads": -1}, ValueError, "threads"),
     ("out of the wrong shape", {"out": numpy.zeros((4, 5), numpy.uint8)}, ValueError, r"\(4, 4\)"),

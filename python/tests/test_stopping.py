@@ -148,6 +148,34 @@ def test_ctrl_c_stops_a_long_call(tmp_path, progress):
     assert child.returncode != 0
 
 
+# The child: a daemon thread still inside a long call when the interpreter
+# exits.  The rows written when the main thread ends tell that the call was
+# under way.
+SHUTDOWN_CHILD = """
+    import sys, threading, numpy, quillmorph
+    rng = numpy.random.default_rng(0)
+    image = rng.integers(0, 256, (4096, 2048), dtype=numpy.uint8)
+    out = numpy.zeros((8192, 4096), numpy.uint8)
+    progress = (lambda done, total: None) if sys.argv[1] == "with progress" else None
+    options = {"out": out, "threads": 2, "progress": progress}
+    threading.Thread(target=quillmorph.upscale, args=(image,), kwargs=options, daemon=True).start()
+    while not out[0].any():
+        pass
+    print("finished" if out[-1].any() else "mid-call", flush=True)
+"""
+
+
+@pytest.mark.parametrize("progress", ["without progress", "with progress"])
+def test_the_interpreter_exits_cleanly_during_a_call(tmp_path, progress):
+    script = tmp_path / "child.py"
+    script.write_text(textwrap.dedent(SHUTDOWN_CHILD))
+    child = subprocess.run(
+        [sys.executable, str(script), progress], capture_output=True, text=True, cwd=tmp_path,
+        timeout=120,
+    )
+    assert (child.returncode, child.stdout, child.stderr) == (0, "mid-call\n", "")
+
+
 def resident_bytes():
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")

@@ -36,7 +36,7 @@ WRONG_INPUT = [
     ("float64", wrong(zeros((4, 5), float)), TypeError,
      r"dtype float64.*image\.astype\(numpy\.uint8\)"),
     ("float32", wrong(zeros((4, 5), numpy.float32)), TypeError, r"dtype float32"),
-    ("uint16", wrong(zeros((4, 5), numpy.uint16)), TypeError, r"dtype uint16"),
+    ("uint32", wrong(zeros((4, 5), numpy.uint32)), TypeError, r"dtype uint32"),
     ("int8", wrong(zeros((4, 5), numpy.int8)), TypeError, r"dtype int8"),
     ("bool", wrong(zeros((4, 5), bool)), TypeError, r"dtype bool"),
     ("object", wrong(zeros((4, 5), object)), TypeError, r"dtype object"),
