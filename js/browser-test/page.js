@@ -115,7 +115,7 @@ test('the page upscales to the native bytes, cancels, and works offline', { skip
     const shown = await resultPixels(page);
     assert.deepEqual([shown.width, shown.height], [512, 512]);
     assert.ok(shown.pixels.equals(Buffer.from(nativeUpscale(folder, small.pixels, 256, 256))), 'the chart');
-    await page.screenshot({ path: path.join(process.env.QUILLMORPH_NATIVE_BUILD, 'web-page.png') });
+    await page.screenshot({ path: path.join(process.env.QUILLMORPH_NATIVE_BUILD, 'web-page.png'), fullPage: true });
 
     // A large image, cancelled once the work has begun.
     await input.uploadFile(largeFile);
