@@ -3,7 +3,9 @@
 // time side by side.  The same results as one estimate_on_lattice call per
 // target, bit for bit; a lane the lane solvers cannot settle is estimated on
 // its own.
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "interp/estimator.h"
 #include "interp/estimator_assembly.h"
@@ -62,6 +64,15 @@ void assemble_lane_band(const lane_vector (&a)[model_order], lane_vector* matrix
     assemble_block_band(a, matrix);
 }
 
+// lane_vector[lane] = x, for a lane known only at run time, written through
+// the vector's bytes: an element assigned by index makes Clang copy the
+// whole vector through the stack and back (WebAssembly's build spent more
+// time on that than on the fits it feeds).  The same store to GCC.
+void set_lane(lane_vector& v, int lane, double x) {
+    std::memcpy(reinterpret_cast<unsigned char*>(&v) + static_cast<std::size_t>(lane) * sizeof x,
+                &x, sizeof x);
+}
+
 // One target on its own, the way estimate_on_lattice does it; block gets the
 // block estimate when accepted.
 void estimate_alone(Estimator& e, const Lattice& lattice, const double* window, int stride,
@@ -86,8 +97,8 @@ template <const Lattice& L>
 void finish_block_batch(Estimator& e, BlockBatch& batch, const double* const windows[], int stride,
                         int accepted[], double blocks[][block_size]) {
     for (int lane = batch.lanes_used; lane < solve_lanes; ++lane) {
-        for (lane_vector& a : batch.coefficient) a[lane] = 0.0;
-        for (lane_vector& element : e.batch_vector) element[lane] = 0.0;
+        for (lane_vector& a : batch.coefficient) set_lane(a, lane, 0.0);
+        for (lane_vector& element : e.batch_vector) set_lane(element, lane, 0.0);
     }
     assemble_lane_band(batch.coefficient, e.batch_matrix);
     const std::uint32_t settled =
@@ -127,10 +138,10 @@ void estimate_targets(Estimator& e, const double* const windows[], int count, in
             if (!model_fit_accepted(fit_matrix[model_order * model_order - 1][l], a)) continue;
             const int lane = batch.lanes_used++;
             batch.target_of_lane[lane] = t;
-            for (int k = 0; k < model_order; ++k) batch.coefficient[k][lane] = a[k];
+            for (int k = 0; k < model_order; ++k) set_lane(batch.coefficient[k], lane, a[k]);
             double vector[block_size];
             assemble_block_vector<L>(a, windows[t], stride, vector);
-            for (int i = 0; i < block_size; ++i) e.batch_vector[i][lane] = vector[i];
+            for (int i = 0; i < block_size; ++i) set_lane(e.batch_vector[i], lane, vector[i]);
             if (batch.lanes_used == solve_lanes)
                 finish_block_batch<L>(e, batch, windows, stride, accepted, blocks);
         }

@@ -1,0 +1,143 @@
+// The page in a real browser: the checkout served on 127.0.0.1 by a small
+// static server, Debian's Chromium driven by puppeteer-core.  One scenario:
+// the page loads its module, upscales the chart opened through the file
+// input to the native tool's bytes, cancels a large image and recovers, and
+// upscales again with the network gone.  A page error, a console error or a
+// failed request fails it.  A screenshot goes to the native build folder.
+//
+//   QUILLMORPH_NATIVE_BUILD=build node --test browser-test/page.js
+//   CHROMIUM=/path/to/chromium (default /usr/bin/chromium)
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+
+import puppeteer from 'puppeteer-core';
+
+import { chart, nativeMissing, nativeUpscale, pgm, random, randomImage, scratchFolder } from '../tests/native.js';
+
+const root = fileURLToPath(new URL('../..', import.meta.url));
+const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
+const missing =
+  nativeMissing() ??
+  (fs.existsSync(chromium) ? null : `${chromium} is not installed (Debian: apt-get install chromium)`) ??
+  (fs.existsSync(path.join(root, 'js/dist/quillmorph_wasm.wasm')) ? null : 'the module is not built (npm run build)');
+
+const types = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.wasm': 'application/wasm',
+  '.png': 'image/png',
+  '.svg': 'image/svg+xml',
+};
+
+// Serves the checkout's files, and nothing outside it.
+function serve() {
+  const server = http.createServer((request, response) => {
+    const url = new URL(request.url, 'http://localhost');
+    let file = path.join(root, decodeURIComponent(url.pathname));
+    if (!file.startsWith(root)) file = root + '/missing';
+    if (fs.existsSync(file) && fs.statSync(file).isDirectory()) file = path.join(file, 'index.html');
+    fs.readFile(file, (error, body) => {
+      if (error) {
+        response.writeHead(404).end();
+        return;
+      }
+      response.writeHead(200, { 'Content-Type': types[path.extname(file)] ?? 'application/octet-stream' });
+      response.end(body);
+    });
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+const state = (page) => page.evaluate(() => document.documentElement.dataset.state);
+const waitForState = (page, wanted) =>
+  page.waitForFunction((s) => document.documentElement.dataset.state === s, { timeout: 90000 }, wanted);
+
+// The red channel of canvas#result, where the page puts the grey result.
+async function resultPixels(page) {
+  const { width, height, red } = await page.evaluate(() => {
+    // A bitmaprenderer canvas: its pixels are read through a 2d one.
+    const canvas = document.getElementById('result');
+    const copy = document.createElement('canvas');
+    copy.width = canvas.width;
+    copy.height = canvas.height;
+    const context = copy.getContext('2d');
+    context.drawImage(canvas, 0, 0);
+    const { data } = context.getImageData(0, 0, canvas.width, canvas.height);
+    let text = '';
+    for (let i = 0; i < data.length; i += 4) text += String.fromCharCode(data[i]);
+    return { width: canvas.width, height: canvas.height, red: btoa(text) };
+  });
+  return { width, height, pixels: Buffer.from(red, 'base64') };
+}
+
+test('the page upscales to the native bytes, cancels, and works offline', { skip: missing ?? false, timeout: 300000 }, async () => {
+  const folder = scratchFolder();
+  const small = chart(folder, 256);
+  const smallFile = path.join(folder, 'small.pgm');
+  fs.writeFileSync(smallFile, pgm(small.pixels, 256, 256));
+  const largeFile = path.join(folder, 'large.pgm');
+  fs.copyFileSync(chart(folder, 2048).file, largeFile);
+  const odd = { width: 97, height: 61 };
+  odd.pixels = randomImage(Uint8Array, odd.width, odd.height, 255, random(97));
+  const oddFile = path.join(folder, 'odd.pgm');
+  fs.writeFileSync(oddFile, pgm(odd.pixels, odd.width, odd.height));
+
+  const server = await serve();
+  const browser = await puppeteer.launch({
+    executablePath: chromium,
+    headless: true,
+    args: ['--no-sandbox', '--window-size=1280,1000'],
+    defaultViewport: { width: 1280, height: 1000 },
+  });
+  const problems = [];
+  try {
+    const page = await browser.newPage();
+    page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+    page.on('console', (message) => {
+      if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
+    });
+    page.on('requestfailed', (request) => problems.push(`failed request: ${request.url()}`));
+    page.on('response', (response) => {
+      if (response.status() >= 400) problems.push(`HTTP ${response.status()}: ${response.url()}`);
+    });
+    await page.goto(`http://127.0.0.1:${server.address().port}/web/`);
+    await waitForState(page, 'ready');
+    const input = await page.$('#file');
+
+    // The chart, to the tool's bytes.
+    await input.uploadFile(smallFile);
+    await waitForState(page, 'done');
+    const shown = await resultPixels(page);
+    assert.deepEqual([shown.width, shown.height], [512, 512]);
+    assert.ok(shown.pixels.equals(Buffer.from(nativeUpscale(folder, small.pixels, 256, 256))), 'the chart');
+    await page.screenshot({ path: path.join(process.env.QUILLMORPH_NATIVE_BUILD, 'web-page.png'), fullPage: true });
+
+    // A large image, cancelled once the work has begun.
+    await input.uploadFile(largeFile);
+    await page.waitForFunction(
+      () => document.documentElement.dataset.state === 'working' && document.getElementById('progress').value > 0,
+      { timeout: 90000 },
+    );
+    await page.click('#cancel');
+    await waitForState(page, 'cancelled');
+    assert.equal(await page.$eval('#cancel', (button) => button.disabled), true);
+
+    // Another image, with the network gone.
+    await page.setOfflineMode(true);
+    await input.uploadFile(oddFile);
+    await waitForState(page, 'done');
+    const again = await resultPixels(page);
+    assert.deepEqual([again.width, again.height], [2 * odd.width, 2 * odd.height]);
+    assert.ok(again.pixels.equals(Buffer.from(nativeUpscale(folder, odd.pixels, odd.width, odd.height))), 'offline');
+    assert.equal(await state(page), 'done');
+  } finally {
+    await browser.close();
+    server.close();
+  }
+  assert.deepEqual(problems, []);
+});

@@ -1,0 +1,54 @@
+/** Samples of 8 or 16 bits; the result is of the same kind. */
+export type Pixels = Uint8Array | Uint8ClampedArray | Uint16Array;
+
+export interface UpscaleOptions {
+  /**
+   * The largest value a sample may take, 1 to 255 for 8-bit samples and to
+   * 65535 for 16-bit ones (the default): 4095 for a 12-bit camera, say.  A
+   * sample above it rejects the call with a RangeError.
+   */
+  maxval?: number;
+  /**
+   * Called every few output rows, and once at the end, with the rows of the
+   * 2*height output done so far and in all.  A throw stops the call, which
+   * rejects with what was thrown.
+   */
+  onProgress?: (rowsDone: number, rowsTotal: number) => void;
+  /** Cancels the call: it rejects with the signal's reason (an AbortError). */
+  signal?: AbortSignal;
+}
+
+/**
+ * Doubles the resolution of a width x height grayscale image, given row by
+ * row: the result is the 2*width x 2*height image, row by row, of the same
+ * array kind, the same samples as the native library gives (qm_upscale for
+ * 8 bits, qm_upscale16 for 16).  Sides must be
+ * whole numbers of at least 3 pixels, and pixels.length must be
+ * width * height: otherwise the promise rejects with a TypeError or a
+ * RangeError that says what is wrong.  Calls run one at a time.
+ */
+export function upscale<T extends Pixels>(
+  pixels: T,
+  width: number,
+  height: number,
+  options?: UpscaleOptions,
+): Promise<T>;
+
+/** The version of the library in the module: "major.minor.patch". */
+export function version(): Promise<string>;
+
+/** Bytes of the module's heap in use between calls (for leak checks). */
+export function memoryInUse(): Promise<number>;
+
+/**
+ * Doubles the resolution of a width x height RGBA image (ImageData.data):
+ * grey opaque images in one call, others channel by channel, alpha only
+ * where it is not 255 everywhere.  onProgress counts the rows of every
+ * channel's call.
+ */
+export function upscaleRGBA(
+  rgba: Uint8ClampedArray | Uint8Array,
+  width: number,
+  height: number,
+  options?: UpscaleOptions,
+): Promise<Uint8ClampedArray>;

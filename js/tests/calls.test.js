@@ -1,0 +1,131 @@
+// What every call promises: bad arguments rejected with the reason, the
+// signal and the progress hook honoured, and no memory kept on any path.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { test } from 'node:test';
+
+import { memoryInUse, upscale, upscaleRGBA, version } from '../index.js';
+import { random, randomImage } from './native.js';
+
+const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
+
+// [what, arguments, error kind, message pattern]
+const badCalls = [
+  ['a string of pixels', ['abc', 3, 3], TypeError, /pixels must be a Uint8Array.*not the string "abc"/],
+  ['an Int16Array', [new Int16Array(9), 3, 3], TypeError, /pixels must be .* not a Int16Array/],
+  ['a Float32Array', [new Float32Array(9), 3, 3], TypeError, /not a Float32Array/],
+  ['a plain array', [[1, 2, 3, 4, 5, 6, 7, 8, 9], 3, 3], TypeError, /not a Array/],
+  ['no pixels', [undefined, 3, 3], TypeError, /not undefined/],
+  ['a short array', [image(3, 3).subarray(1), 3, 3], RangeError, /holds 8 samples, but a 3 x 3 image has 9/],
+  ['a long array', [image(4, 4), 3, 5], RangeError, /holds 16 samples, but a 3 x 5 image has 15/],
+  ['a string width', [image(3, 3), '3', 3], TypeError, /width must be a number, not the string "3"/],
+  ['a fractional height', [image(3, 3), 3, 3.5], RangeError, /height must be a whole number of pixels, not 3.5/],
+  ['a negative width', [image(3, 3), -3, -3], RangeError, /width must be at least 3 pixels, not -3/],
+  ['a side of 2', [image(2, 5), 2, 5], RangeError, /width must be at least 3 pixels, not 2/],
+  ['a NaN side', [image(3, 3), 3, NaN], RangeError, /height must be a whole number of pixels, not NaN/],
+  ['an infinite side', [image(3, 3), Infinity, 3], RangeError, /width must be a whole number of pixels, not Infinity/],
+  ['a maxval past 8 bits', [image(3, 3), 3, 3, { maxval: 256 }], RangeError, /maxval must be a whole number from 1 to 255 for 8-bit samples, not 256/],
+  ['a maxval of 0', [new Uint16Array(9), 3, 3, { maxval: 0 }], RangeError, /from 1 to 65535 for 16-bit samples, not 0/],
+  ['a fractional maxval', [new Uint16Array(9), 3, 3, { maxval: 2.5 }], RangeError, /not 2.5/],
+  ['a string maxval', [image(3, 3), 3, 3, { maxval: '255' }], TypeError, /maxval must be a number, not the string "255"/],
+  ['a sample above the maxval', [new Uint16Array(9).fill(4096), 3, 3, { maxval: 4095 }], RangeError, /above the maxval/i],
+  ['options not an object', [image(3, 3), 3, 3, 'fast'], TypeError, /options must be an object/],
+  ['onProgress not a function', [image(3, 3), 3, 3, { onProgress: 1 }], TypeError, /onProgress must be a function/],
+  ['signal not a signal', [image(3, 3), 3, 3, { signal: {} }], TypeError, /signal must be an AbortSignal/],
+];
+
+test('bad arguments reject with the reason', async () => {
+  for (const [what, args, kind, message] of badCalls) {
+    await assert.rejects(upscale(...args), (error) => {
+      assert.ok(error instanceof kind, `${what}: ${error}`);
+      assert.match(error.message, message, what);
+      return true;
+    });
+  }
+});
+
+test('an abort stops a call in progress, and the next call still works', async () => {
+  const pixels = randomImage(Uint8Array, 400, 300, 255, random(7));
+  const expected = await upscale(pixels, 400, 300);
+  const controller = new AbortController();
+  const seen = [];
+  const call = upscale(pixels, 400, 300, {
+    signal: controller.signal,
+    // Aborted from the event loop, while the call waits for its next turn.
+    onProgress: (rowsDone, rowsTotal) => {
+      seen.push([rowsDone, rowsTotal]);
+      if (seen.length === 1) setImmediate(() => controller.abort());
+    },
+  });
+  await assert.rejects(call, { name: 'AbortError' });
+  assert.ok(seen.length > 0 && seen.at(-1)[0] < 600, `stopped after ${seen.at(-1)}`);
+  assert.deepEqual(await upscale(pixels, 400, 300), expected);
+  await assert.rejects(upscale(pixels, 400, 300, { signal: AbortSignal.abort() }), { name: 'AbortError' });
+});
+
+test('progress comes in order and ends with every row', async () => {
+  const seen = [];
+  await upscale(image(40, 30), 40, 30, { onProgress: (done, total) => seen.push([done, total]) });
+  assert.deepEqual(seen.at(-1), [60, 60]);
+  assert.ok(seen.every(([done], i) => i === 0 || done > seen[i - 1][0]));
+});
+
+test('500 calls on every path leave the heap as it was', async () => {
+  await upscale(image(8, 8), 8, 8);
+  const before = await memoryInUse();
+  const failure = new Error('stop here');
+  for (let i = 0; i < 500; i++) {
+    const pixels = image(8 + (i % 5), 7);
+    const width = 8 + (i % 5);
+    switch (i % 5) {
+      case 0:
+        await upscale(pixels, width, 7);
+        break;
+      case 1: {
+        const controller = new AbortController();
+        const call = upscale(pixels, width, 7, { signal: controller.signal, onProgress: () => controller.abort() });
+        await assert.rejects(call, { name: 'AbortError' });
+        break;
+      }
+      case 2:
+        await assert.rejects(upscale(pixels, width, 7, { onProgress: () => { throw failure; } }), failure);
+        break;
+      case 3:
+        await assert.rejects(upscale(pixels, width, 8), RangeError);
+        break;
+      default:
+        await upscale(pixels, width, 7, { onProgress: () => {} });
+    }
+  }
+  assert.equal(await memoryInUse(), before);
+});
+
+test('upscaleRGBA upscales grey images once and colour ones channel by channel', async () => {
+  const next = random(11);
+  const [width, height] = [13, 9];
+  const planes = [0, 1, 2, 3].map(() => randomImage(Uint8Array, width, height, 255, next));
+  // [what, the channels' planes (R, G, B, A)]
+  const images = [
+    ['grey, opaque', [planes[0], planes[0], planes[0], new Uint8Array(width * height).fill(255)]],
+    ['colour, opaque', [planes[0], planes[1], planes[2], new Uint8Array(width * height).fill(255)]],
+    ['grey, translucent', [planes[1], planes[1], planes[1], planes[3]]],
+    ['colour, translucent', planes],
+  ];
+  for (const [what, channels] of images) {
+    const rgba = new Uint8ClampedArray(4 * width * height).map((_, i) => channels[i % 4][i >> 2]);
+    const result = await upscaleRGBA(rgba, width, height);
+    for (const [c, plane] of channels.entries()) {
+      const expected = await upscale(plane, width, height);
+      assert.deepEqual(result.filter((_, i) => i % 4 === c), new Uint8ClampedArray(expected), `${what}, channel ${c}`);
+    }
+  }
+  await assert.rejects(upscaleRGBA(new Uint8ClampedArray(35), 3, 3), /rgba holds 35 samples, but a 3 x 3 RGBA image has 36/);
+});
+
+test("the package and the module carry the project's version", async () => {
+  const cmake = fs.readFileSync(new URL('../../CMakeLists.txt', import.meta.url), 'utf8');
+  const [, project] = cmake.match(/project\(Quillmorph VERSION (\S+)/);
+  const { version: packageVersion } = JSON.parse(fs.readFileSync(new URL('../package.json', import.meta.url)));
+  assert.equal(packageVersion, project);
+  assert.match(await version(), /^\d+\.\d+\.\d+$/);
+});
