@@ -87,7 +87,8 @@ int upscale_region(const Sample* window, int window_width, int window_height,
 
     // Every coordinate now fits an int: the rectangles lie in the image.
     const Sample* needed_first =
-        row_at(window, needed.y - window_y, window_stride) + (needed.x - window_x);
+        row_at(window, static_cast<std::ptrdiff_t>(needed.y - window_y), window_stride) +
+        static_cast<std::ptrdiff_t>(needed.x - window_x);
     const int needed_width = static_cast<int>(needed.width);
     const int needed_height = static_cast<int>(needed.height);
     if (!samples_within(needed_first, needed_width, needed_height, window_stride, maxval))

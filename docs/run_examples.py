@@ -23,7 +23,7 @@ and the build's package first on PYTHONPATH.  A block in sh, c or python
 that does not run says why in an HTML comment on the line before it:
 <!-- not run: REASON -->.
 
-    run_examples.py --language sh|c|python [options] FILE...
+    run_examples.py --language sh|c|python|js [options] FILE...
     run_examples.py --links FILE...
 
 --links instead checks that every relative link of the files leads to a
@@ -44,7 +44,7 @@ import sys
 import tempfile
 import zlib
 
-LANGUAGES = ("sh", "c", "python")
+LANGUAGES = ("sh", "c", "python", "js")
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FENCE = re.compile(r"^(\s*)(`{3,})(.*)$")
 NOT_RUN = re.compile(r"^\s*<!-- not run: .+ -->\s*$")
@@ -212,6 +212,16 @@ def run_example(example, settings, folder):
             file.write(example.code)
         command = [settings.python, source]
         environment = settings.python_environment
+    elif example.language == "js":
+        # The package is found by its name, as its users import it.
+        modules = os.path.join(folder, "node_modules")
+        os.makedirs(modules)
+        os.symlink(os.path.join(ROOT, "js"), os.path.join(modules, "quillmorph"))
+        source = os.path.join(folder, "example.mjs")
+        with open(source, "w", encoding="utf-8") as file:
+            file.write(example.code)
+        command = ["node", source]
+        environment = os.environ.copy()
     else:
         source = os.path.join(folder, "example.c")
         with open(source, "w", encoding="utf-8") as file:
@@ -261,6 +271,11 @@ def run_examples(settings, paths):
         if settings.language == "python" and missing_modules(
                 settings.python, ["quillmorph"], settings.python_environment):
             blocked = "the quillmorph package is not built (Python's development files and numpy)"
+        if settings.language == "js" and not os.path.exists(
+                os.path.join(ROOT, "js", "dist", "quillmorph_wasm.wasm")):
+            blocked = "the WebAssembly module is not built (npm --prefix js run build)"
+        if settings.language == "js" and not shutil.which("node"):
+            blocked = "no node (Node 18 or newer)"
         if settings.language == "c" and not (settings.library and settings.include):
             blocked = "no library given (--library, --include)"
         if settings.language == "c" and not shutil.which(settings.cc):

@@ -62,6 +62,9 @@ ls -l js/dist
 step "Package tests (node:test)"
 QUILLMORPH_NATIVE_BUILD=$native npm --prefix js test
 
+step "The documentation's JavaScript examples"
+/usr/bin/python3 docs/run_examples.py --language js README.md docs/*.md
+
 step "Page test (Chromium)"
 QUILLMORPH_NATIVE_BUILD=$native npm --prefix js run test:browser
 echo "screenshot: $native/web-page.png"
