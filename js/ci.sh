@@ -48,7 +48,8 @@ step "Native programs to compare with ($native)"
 cmake --build "$native" -j2 --target Quillmorph make_chart upscale_raw
 
 step "WebAssembly module"
-npm --prefix js run build
+# Emscripten's compilers are scripts that a compiler cache may not know.
+env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER npm --prefix js run build
 # Results are defined to the bit: every object of the module is compiled
 # without contraction and without fast math.
 commands=$QUILLMORPH_WASM_BUILD/compile_commands.json

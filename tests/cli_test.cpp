@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "test_programs.h"
 #include "test_support.h"
 
 namespace quillmorph {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "test_images.h"
+#include "test_programs.h"
 #include "test_support.h"
 
 namespace quillmorph {

@@ -21,6 +21,7 @@
 #include "quillmorph.h"
 #include "reference/reference_refine.h"
 #include "test_images.h"
+#include "test_programs.h"
 #include "test_support.h"
 
 namespace quillmorph {

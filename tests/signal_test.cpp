@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_programs.h"
 #include "test_support.h"
 
 namespace quillmorph {
