@@ -102,7 +102,8 @@ TEST(Api, VersionAndStatusTexts) {
 TEST(Api, MisuseIsRefusedBeforeAnyWork) {
     const int w = 8, h = 6;
     std::vector<unsigned char> lr(to_size(w) * to_size(h), 7);
-    std::vector<unsigned char> hr(4 * lr.size(), untouched);
+    // Room for a 16-bit output too, so that no call sees a range past it.
+    std::vector<unsigned char> hr(8 * lr.size(), untouched);
     // One buffer holding both images, for overlaps.
     std::vector<unsigned char> shared(8 * lr.size(), untouched);
     unsigned char* const s = shared.data();
