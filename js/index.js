@@ -95,14 +95,10 @@ let queue = Promise.resolve();
  *   maxval: the largest value a sample may take (default 255 or 65535)
  * @returns {Promise<Uint8Array | Uint8ClampedArray | Uint16Array>} the 2*width x 2*height image, of the input's kind
  */
-export function upscale(pixels, width, height, options) {
-  let call;
-  try {
-    call = checkArguments(pixels, width, height, options);
-  } catch (error) {
-    return Promise.reject(error);
-  }
-  if (call.signal?.aborted) return Promise.reject(abortError(call.signal));
+export async function upscale(pixels, width, height, options) {
+  // Being async, a throw here rejects the promise.
+  const call = checkArguments(pixels, width, height, options);
+  if (call.signal?.aborted) throw abortError(call.signal);
   const run = queue.then(() => upscaleNow(pixels, width, height, call));
   queue = run.catch(() => {});
   return run;

@@ -53,15 +53,11 @@ export class QuillmorphWorker {
     this.#failAll(new DOMException('quillmorph: the worker was terminated', 'AbortError'));
   }
 
-  // Checked here, so that nothing the worker cannot take is posted.
-  #upscale(type, check, pixels, width, height, options, transfer = []) {
-    let checked;
-    try {
-      checked = check(pixels, width, height, options);
-    } catch (error) {
-      return Promise.reject(error);
-    }
-    if (checked.signal?.aborted) return Promise.reject(abortError(checked.signal));
+  // Checked here, so that nothing the worker cannot take is posted; being
+  // async, a throw rejects the promise.
+  async #upscale(type, check, pixels, width, height, options, transfer = []) {
+    const checked = check(pixels, width, height, options);
+    if (checked.signal?.aborted) throw abortError(checked.signal);
     return this.#call({ type, pixels, width, height, maxval: checked.maxval }, checked, transfer);
   }
 
