@@ -115,8 +115,8 @@ def missing_modules():
 
 
 def sample_directory():
-    spec = importlib.util.find_spec("skimage")
-    return os.path.join(list(spec.submodule_search_locations)[0], "data")
+    found = importlib.util.find_spec("skimage")
+    return os.path.join(list(found.submodule_search_locations)[0], "data")
 
 
 def write_pgm(path, image):
