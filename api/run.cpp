@@ -64,6 +64,8 @@ int api_status(UpscaleStatus status, const ProgressReport& report) {
             return QM_ERROR_SIZE;
         case upscale_too_large:
             return QM_ERROR_TOO_LARGE;
+        case upscale_no_vector_code:
+            return QM_ERROR_VECTOR_TARGET;
     }
     return QM_ERROR_NO_MEMORY;
 }

@@ -1,5 +1,8 @@
-// The version of the library, and the texts of its status codes.
+// The version of the library, the texts of its status codes, and the vector
+// code it runs.
 #include "quillmorph.h"
+
+#include "interp/vector_kernels.h"
 
 #define QUILLMORPH_STRINGIFY_(x) #x
 #define QUILLMORPH_STRINGIFY(x) QUILLMORPH_STRINGIFY_(x)
@@ -34,9 +37,15 @@ const char* qm_status_string(int status) {
             return "Cancelled by the progress callback.";
         case QM_ERROR_SAMPLE:
             return "A sample of the input lies above the maxval.";
+        case QM_ERROR_VECTOR_TARGET:
+            return "QUILLMORPH_CPU names vector code that is unknown or that this processor "
+                   "cannot run (avx512, avx2, sse2, neon, wasm-simd128 or generic, as the "
+                   "processor allows).";
         default:
             return "Unknown status code.";
     }
 }
+
+const char* qm_vector_target(void) { return quillmorph::vector_target_name(); }
 
 }  // extern "C"

@@ -109,6 +109,10 @@ int run_quillmorph(int argc, char** argv) {
     // The image stream must stay clean when it is standard output.
     std::FILE* messages = pgm_output_is_stdout(output_path) ? stderr : stdout;
     say(messages, MSG_START, input_path);
+    if (!qm_vector_target()) {
+        say(messages, MSG_NO_VECTOR_CODE, input_path, qm_status_string(QM_ERROR_VECTOR_TARGET));
+        return 1;
+    }
 
     std::FILE* input = open_input(input_path);
     if (!input) {

@@ -17,6 +17,7 @@ namespace quillmorph {
 #define MSG_WRITE_FAILED "Cannot write file: %s.\n"
 #define MSG_WRITE_DONE "Write to file: %s.\n"
 #define MSG_TIME_USED "Time used: %f minutes.\n"
+#define MSG_NO_VECTOR_CODE "Cannot process file %s: %s\n"
 
 }  // namespace quillmorph
 

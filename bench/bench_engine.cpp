@@ -15,7 +15,8 @@
 #include "interp/upscale.h"
 #include "interp/upsample.h"
 #include "linalg/solve.h"
-#include "linalg/solve_lanes.h"
+#include "interp/vector_kernels.h"
+#include "linalg/solve_batch.h"
 
 using namespace quillmorph;
 
@@ -114,26 +115,26 @@ void solve_side_by_side(benchmark::State& state, int n, bool sized) {
     const auto& as = n == 4 ? systems.model_a : systems.block_a;
     const auto& bs = n == 4 ? systems.model_b : systems.block_b;
     const std::size_t size = static_cast<std::size_t>(n);
-    static lane_vector a[625], b[25];
+    static batch_entry a[625], b[25];
     std::size_t first = 0;
     for (auto _ : state) {
-        for (std::size_t l = 0; l < solve_lanes; ++l) {
+        for (std::size_t l = 0; l < batch_size; ++l) {
             const std::size_t s = (first + l) % as.size();
             for (std::size_t i = 0; i < size * size; ++i) a[i][l] = as[s][i];
             for (std::size_t i = 0; i < size; ++i) b[i][l] = bs[s][i];
         }
         if (n == 4 && sized)
-            assembly::solve_model_lanes(b, a);
+            vector_kernels()->solve_models(b, a);
         else if (n == 4)
-            solve_dense_lanes(n, b, a);
+            solve_dense_batch(n, b, a);
         else if (sized)
-            benchmark::DoNotOptimize(assembly::solve_block_lanes(b, a, ~0u));
+            benchmark::DoNotOptimize(vector_kernels()->solve_blocks(b, a, ~0u));
         else
-            benchmark::DoNotOptimize(solve_banded_lanes(n, block_bandwidth, b, a, ~0u));
+            benchmark::DoNotOptimize(solve_banded_batch(n, block_bandwidth, b, a, ~0u));
         benchmark::DoNotOptimize(b);
-        first = (first + solve_lanes) % as.size();
+        first = (first + batch_size) % as.size();
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * solve_lanes);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * batch_size);
 }
 
 void BM_SolveLanes4(benchmark::State& state) { solve_side_by_side(state, 4, true); }

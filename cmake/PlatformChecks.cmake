@@ -12,17 +12,6 @@ macro(quillmorph_define_if result)
   endif()
 endmacro()
 
-# Run-time choice of the vector code needs target_clones, which GCC and
-# Clang implement with ifunc: ELF targets only, and x86 only for these
-# targets.  -Werror, because a compiler that cannot honour the attribute
-# may merely warn and ignore it.
-set(CMAKE_REQUIRED_FLAGS "-Werror")
-check_cxx_source_compiles([=[
-  __attribute__((target_clones("avx512f", "avx2", "default"))) int twice(int x) { return 2 * x; }
-  int main(int argc, char**) { return twice(argc) - 2; }
-]=] QUILLMORPH_HAVE_TARGET_CLONES)
-unset(CMAKE_REQUIRED_FLAGS)
-
 # The POSIX file calls of the platform layer, all or none.
 check_cxx_source_compiles([=[
   #include <fcntl.h>

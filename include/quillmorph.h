@@ -60,7 +60,7 @@
 
 /* The version of this header; qm_version_number() gives the library's. */
 #define QUILLMORPH_VERSION_MAJOR 1
-#define QUILLMORPH_VERSION_MINOR 1
+#define QUILLMORPH_VERSION_MINOR 2
 #define QUILLMORPH_VERSION_PATCH 0
 #define QUILLMORPH_VERSION_NUMBER \
     (QUILLMORPH_VERSION_MAJOR * 10000 + QUILLMORPH_VERSION_MINOR * 100 + QUILLMORPH_VERSION_PATCH)
@@ -93,6 +93,20 @@ QM_API int qm_version_number(void);
 /* "major.minor.patch" of the library actually loaded. */
 QM_API const char* qm_version_string(void);
 
+/* ---- Vector code ------------------------------------------------------- */
+
+/* The copy of the vector code this process runs (since 1.2): "avx512",
+ * "avx2" or "sse2" on x86-64, "neon" on ARM64, "wasm-simd128" in
+ * WebAssembly, or "generic" (plain doubles, any processor).  Every copy
+ * writes the same bytes; the widest that the processor and the operating
+ * system run is chosen once, at the first call.  The environment variable
+ * QUILLMORPH_CPU, read then, may name a copy to run instead (to compare
+ * them, or to rule one out): it can lower the choice, never raise it.  A
+ * name that is unknown, or whose copy this processor cannot run, leaves no
+ * copy: this returns NULL and every upscaling call fails with
+ * QM_ERROR_VECTOR_TARGET.  The text is static. */
+QM_API const char* qm_vector_target(void);
+
 /* ---- Status codes ------------------------------------------------------ */
 
 #define QM_OK 0
@@ -114,6 +128,10 @@ QM_API const char* qm_version_string(void);
 #define QM_ERROR_CANCELLED (-7)
 /* A sample of the input lies above the maxval (since 1.1). */
 #define QM_ERROR_SAMPLE (-8)
+/* The QUILLMORPH_CPU environment variable names vector code that is
+ * unknown or that this processor cannot run; see qm_vector_target
+ * (since 1.2). */
+#define QM_ERROR_VECTOR_TARGET (-9)
 
 /* A static English sentence for any status, never NULL; an unknown code
  * says so.  The text is the same for every call and never freed. */

@@ -8,35 +8,21 @@
 #include "interp/estimator_steps.h"
 #include "linalg/banded.h"
 #include "linalg/elimination.h"
-#include "linalg/vector_dispatch.h"
 #include "platform/memory.h"
 
 namespace quillmorph {
 
 using namespace assembly;
 
-namespace {
-
-// The solvers instantiated for the estimator's shapes, one copy per
-// processor.  (Clang resolves a cloned function only within its own file,
-// hence the plain wrappers below.)
-QUILLMORPH_CLONES("avx2", "default")
-void solve_model_cloned(double* b, double* a) {
+// One system at a time is the batch's rare fallback, so these are compiled
+// for the target's baseline alone.
+void assembly::solve_model_system(double* b, double* a) {
     elimination::eliminate<double, model_order>(model_order, b, a);
 }
 
-QUILLMORPH_CLONES("avx512f", "avx2", "default")
-void solve_block_cloned(double* b, double* a, std::uint32_t finished_rows) {
+void assembly::solve_block_system(double* b, double* a, std::uint32_t finished_rows) {
     banded::solve_banded_sized<block_size, block_bandwidth>(block_size, block_bandwidth, b, a,
                                                             finished_rows);
-}
-
-}  // namespace
-
-void assembly::solve_model_system(double* b, double* a) { solve_model_cloned(b, a); }
-
-void assembly::solve_block_system(double* b, double* a, std::uint32_t finished_rows) {
-    solve_block_cloned(b, a, finished_rows);
 }
 
 namespace {
@@ -53,11 +39,13 @@ void assemble_block(Estimator& e, const double* window, int stride) {
 }  // namespace
 
 Estimator* new_estimators(int count, double maxval) {
+    const VectorKernels* kernels = vector_kernels();
+    if (!kernels) return nullptr;
     void* memory = platform_aligned_alloc(alignof(Estimator),
                                           static_cast<std::size_t>(count) * sizeof(Estimator));
     if (!memory) return nullptr;
     Estimator* estimators = static_cast<Estimator*>(memory);
-    for (int i = 0; i < count; ++i) new (&estimators[i]) Estimator{{}, {}, {}, {}, {}, {}, maxval};
+    for (int i = 0; i < count; ++i) new (&estimators[i]) Estimator{{}, {}, {}, {}, {}, {}, maxval, kernels};
     return estimators;
 }
 

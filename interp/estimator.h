@@ -8,7 +8,8 @@
 
 #include "interp/acceptance.h"
 #include "interp/lattice.h"
-#include "linalg/solve_lanes.h"
+#include "interp/vector_kernels.h"
+#include "linalg/solve_batch.h"
 
 namespace quillmorph {
 
@@ -21,18 +22,20 @@ namespace quillmorph {
 // and a pass keeps) until the next call; the solve does not finish the
 // outer sixteen, which hold intermediate values.
 struct Estimator {
-    // The block systems of a batch, one target in each lane.
-    lane_vector batch_vector[block_size];
-    lane_vector batch_matrix[block_size * block_size];
+    // The block systems of a batch, one target in each system.
+    batch_entry batch_vector[block_size];
+    batch_entry batch_matrix[block_size * block_size];
     double model_vector[model_order];
     double model_matrix[model_order * model_order];
     double block_vector[block_size];
     double block_matrix[block_size * block_size];
     double maxval;
+    const VectorKernels* kernels;  // the batches' (never nullptr)
 };
 
-// count estimators for images of the given maxval, or nullptr when memory
-// is short; released with free_estimators.
+// count estimators for images of the given maxval, running the process's
+// vector kernels, or nullptr when memory is short or there are no kernels
+// (vector_kernels()); released with free_estimators.
 Estimator* new_estimators(int count, double maxval);
 void free_estimators(Estimator* estimators);
 
@@ -56,8 +59,8 @@ double estimate_axial(Estimator& e, const double* window, int stride, int* accep
 // each: accepted[t] as for estimate_diagonal, and when accepted, blocks[t]
 // holds the block estimate in its nine inner elements (the others are
 // unspecified).  The centre rule is left to the caller.  The model fits are
-// solved eight at a time side by side, and so are the block systems of the
-// targets whose fit is regular, which is several times faster than one at a
+// solved a batch at a time side by side, and so are the block systems of
+// the targets whose fit is regular, which is several times faster than one at a
 // time; the more targets a call has, the fuller the batches.
 void estimate_batch(Estimator& e, const Lattice& lattice, const double* const windows[], int count,
                     int stride, int accepted[], double blocks[][block_size]);

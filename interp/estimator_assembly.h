@@ -13,7 +13,7 @@
 
 #include "interp/estimator.h"
 #include "interp/lattice.h"
-#include "linalg/solve_lanes.h"
+#include "linalg/solve_batch.h"
 
 namespace quillmorph {
 
@@ -27,14 +27,17 @@ inline std::uint32_t fused_elements_mask(const Lattice& lattice) {
 }
 
 // The grid value at offset (dr, dc) from the target, the window starting at
-// offset (-window_radius, -window_radius).
-inline double sample_at(const double* window, int stride, int dr, int dc) {
+// offset (-window_radius, -window_radius).  Always inlined: the vector
+// kernels, compiled once per vector unit, use it too (interp/vector_kernels.h).
+__attribute__((always_inline)) inline double sample_at(const double* window, int stride, int dr,
+                                                       int dc) {
     const std::ptrdiff_t row = dr + window_radius;
     const std::ptrdiff_t column = dc + window_radius;
     return window[row * stride + column];
 }
 
-inline double sample_at(const double* window, int stride, Offset at) {
+__attribute__((always_inline)) inline double sample_at(const double* window, int stride,
+                                                       Offset at) {
     return sample_at(window, stride, at.dr, at.dc);
 }
 
@@ -65,22 +68,24 @@ void assemble_model(Estimator& e, const double* window, int stride) {
     for (int k = 0; k < model_order * model_order; ++k) e.model_matrix[k] = matrix[k];
 }
 
-// The model fits of eight targets side by side, lane l from windows[l], in
-// the order of assemble_model.
-template <const Lattice& L>
-__attribute__((always_inline)) inline void assemble_models(const double* const windows[solve_lanes],
-                                                           int stride, lane_vector* vector,
-                                                           lane_vector* matrix) {
-    const auto gather = [windows, stride](Offset at, lane_vector& samples) {
-        double values[solve_lanes];
-        for (int l = 0; l < solve_lanes; ++l) values[l] = sample_at(windows[l], stride, at);
-        std::memcpy(&samples, values, sizeof samples);
+// The model fits of a batch of targets side by side, system l from
+// windows[l], in the order of assemble_model.  Batch is the vector kernels'
+// type (linalg/batch.h), stored as batch_size doubles in system order.
+template <const Lattice& L, typename Batch>
+__attribute__((always_inline)) inline void assemble_models(const double* const windows[batch_size],
+                                                           int stride, Batch* vector,
+                                                           Batch* matrix) {
+    static_assert(sizeof(Batch) == batch_size * sizeof(double), "a batch holds a double each");
+    const auto gather = [windows, stride](Offset at, Batch& samples) __attribute__((always_inline)) {
+        double values[batch_size];
+        for (int l = 0; l < batch_size; ++l) values[l] = sample_at(windows[l], stride, at);
+        std::memcpy(static_cast<void*>(&samples), values, sizeof samples);
     };
-    for (int k = 0; k < model_order; ++k) vector[k] = lane_vector{};
-    for (int k = 0; k < model_order * model_order; ++k) matrix[k] = lane_vector{};
+    for (int k = 0; k < model_order; ++k) vector[k] = Batch{};
+    for (int k = 0; k < model_order * model_order; ++k) matrix[k] = Batch{};
     for (int t = 0; t < training_count; ++t) {
         const Offset at = L.training[t];
-        lane_vector pixel, neighbour[model_order];
+        Batch pixel, neighbour[model_order];
         gather(at, pixel);
         for (int k = 0; k < model_order; ++k) {
             const Offset step = L.direction[k];
@@ -161,7 +166,7 @@ inline constexpr BlockMatrixTerms block_terms = block_matrix_terms();
 // from +0.0 cannot become -0.0.  That is what the banded solvers require of
 // a matrix.  It depends on the coefficients alone, and the
 // products a_m a_l are the same for every training pixel, so they are formed
-// once.  Value is double, or a lane vector for systems solved side by side.
+// once.  Value is double, or a Batch for systems solved side by side.
 template <typename Value>
 __attribute__((always_inline)) inline void assemble_block_band(const Value (&a)[model_order],
                                                                Value* matrix) {
@@ -182,15 +187,12 @@ __attribute__((always_inline)) inline void assemble_block_band(const Value (&a)[
     }
 }
 
-// The estimator's systems solved by the linalg/ solvers instantiated for
-// their shapes (interp/estimator.cpp, interp/estimate_batch.cpp), each
-// compiled for every processor the build dispatches to.  The same terms and
-// results as solve_linear_system, solve_banded_system, solve_dense_lanes and
-// solve_banded_lanes with n and bandwidth those of the systems.
+// One estimator's systems solved by the linalg/ solvers instantiated for
+// their shapes (interp/estimator.cpp): the same terms and results as
+// solve_linear_system and solve_banded_system with n and bandwidth those of
+// the systems.  The batches' are the vector kernels' (interp/vector_kernels.h).
 void solve_model_system(double* b, double* a);
 void solve_block_system(double* b, double* a, std::uint32_t finished_rows);
-void solve_model_lanes(lane_vector* b, lane_vector* a);
-std::uint32_t solve_block_lanes(lane_vector* b, lane_vector* a, std::uint32_t finished_rows);
 
 }  // namespace assembly
 

@@ -17,6 +17,7 @@
 #include "interp/grid.h"
 #include "interp/pipeline.h"
 #include "interp/stages.h"
+#include "interp/vector_kernels.h"
 #include "platform/processors.h"
 
 namespace quillmorph {
@@ -137,6 +138,7 @@ UpscaleStatus upscale_rows(int w, int h, SampleFormat samples, LrRowSource sourc
                            RunLayout layout) {
     if (w < min_image_side || h < min_image_side) return upscale_bad_size;
     if (!image_size_supported(w, h)) return upscale_too_large;
+    if (!vector_kernels()) return upscale_no_vector_code;
     layout.threads = clamp_threads(layout.threads);
     Shared s;
     if (!start_pipeline(&s.pipeline, w, h, samples, source, sink, layout)) return upscale_no_memory;

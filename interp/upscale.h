@@ -44,6 +44,7 @@ enum UpscaleStatus {
     upscale_no_memory,
     upscale_bad_size,   // a side below min_image_side
     upscale_too_large,  // a size image_size_supported refuses
+    upscale_no_vector_code,  // QUILLMORPH_CPU ruled out every copy (vector_kernels())
 };
 
 // Rows of the grid ring and slot rows of each block store (interp/stages.h

@@ -10,7 +10,7 @@
 //   and no infinity or NaN is about, a row whose factor is zero need not be
 //   updated, nor a column beyond the pivot row's last non-zero entry; and
 //   an update may run past that entry (whole vector groups, the widest any
-//   lane needs) or cover a row whose factor is zero.
+//   system needs) or cover a row whose factor is zero.
 // - Rows beyond the band's reach (j + bandwidth) hold zeros in column j:
 //   none had an entry there, and the elimination fills a row only to the
 //   right of a column it already had.  The pivot search and the updates
@@ -25,9 +25,10 @@
 //   one-system solver checks every pivot, quotient and factor it uses and,
 //   the moment one fails, finishes with the full steps from the state it
 //   reached, which is the reference's state in every row it keeps.  The
-//   lane solver divides a negative pivot's row to its end and then updates
-//   the rows that may hold -0.0 to their end; it flags a lane that meets a
-//   zero pivot, an infinity or a NaN, and hands it back unsettled.
+//   batch solver (linalg/banded_batch.h) divides a negative pivot's row to
+//   its end and then updates the rows that may hold -0.0 to their end; it
+//   flags a system that meets a zero pivot, an infinity or a NaN, and hands
+//   it back unsettled.
 #ifndef QUILLMORPH_LINALG_BANDED_H
 #define QUILLMORPH_LINALG_BANDED_H
 
@@ -40,9 +41,6 @@
 #include "linalg/elimination.h"
 
 namespace quillmorph {
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wignored-attributes"
 
 namespace banded {
 
@@ -61,7 +59,7 @@ QUILLMORPH_INLINE std::size_t band_end(std::size_t i, std::size_t bandwidth, std
 }
 
 // Calls each(i) for the rows above r whose result is wanted, in order.  A
-// count with a bit test, not a walk over the set bits: in the AVX-512 lane
+// count with a bit test, not a walk over the set bits: in the AVX-512 batch
 // solver the walk kept the remaining mask on the stack, one more store and
 // load on the way to every row's address.
 template <class Each>
@@ -257,172 +255,7 @@ QUILLMORPH_INLINE void solve_banded_sized(std::size_t n_runtime, std::size_t ban
     for (; j < n && r < n; ++j) r = eliminate_column(a, b, n, j, r);  // whatever is left
 }
 
-// ---- Eight systems in lanes --------------------------------------------------
-
-// Per-lane flags.  GCC keeps a comparison's result in vector registers only
-// while it is used on its own, so the checks that accumulate over a solve
-// are unsigned arithmetic on a value's bits that sets the top bit of a lane.
-constexpr std::uint64_t exponent_unit = 1ULL << 52;
-
-// Infinite or NaN: an all-ones exponent carries into the top bit.
-QUILLMORPH_INLINE lane_bits flag_not_finite(const lane_value& v) {
-    return (bits_of(v) & exponent_bits) + exponent_unit;
-}
-// +0.0 or -0.0.
-QUILLMORPH_INLINE lane_bits flag_zero(const lane_value& v) { return (bits_of(v) & ~sign_bit) - 1; }
-// -0.0: x - 1 & ~x has its top bit set only for x = 0.
-QUILLMORPH_INLINE lane_bits flag_negative_zero(const lane_value& v) {
-    const lane_bits x = bits_of(v) ^ sign_bit;
-    return (x - 1) & ~x;
-}
-QUILLMORPH_INLINE bool any_flag(const lane_bits& flags) {
-    std::uint64_t any = 0;
-    for (std::size_t l = 0; l < solve_lanes; ++l) any |= flags[l];
-    return (any & sign_bit) != 0;
-}
-// Bit l set when lane l carries no flag.
-QUILLMORPH_INLINE std::uint32_t lanes_without(const lane_bits& flags) {
-    std::uint32_t clear = 0;
-    for (std::size_t l = 0; l < solve_lanes; ++l)
-        if ((flags[l] & sign_bit) == 0) clear |= 1u << l;
-    return clear;
-}
-
-// The state of a lane solve.  Row i holds its entries up to stored_to[i]
-// and +0.0 in every lane from there on, which is never read: a row is
-// stored only as far as it has been filled, and the caller need not clear
-// what lies outside the band.
-struct LaneBand {
-    std::size_t stored_to[max_masked_rows];
-    bool holds_negative_zero[max_masked_rows];
-};
-
-QUILLMORPH_INLINE lane_vector stored_entry(const LaneBand& s, std::size_t n, const lane_vector* a,
-                                           std::size_t i, std::size_t c) {
-    return c < s.stored_to[i] ? a[i * n + c] : lane_vector{};
-}
-
-// Each lane exchanges row j with its own pivot row h, if another.
-QUILLMORPH_INLINE void exchange_lane_rows(LaneBand& s, std::size_t n, lane_vector* a,
-                                          lane_vector* b, std::size_t j, std::size_t reach,
-                                          const lane_index& h) {
-    if (!any(h != static_cast<std::int64_t>(j))) return;
-    for (std::size_t k = j + 1; k <= reach; ++k) {
-        const lane_index exchange = h == static_cast<std::int64_t>(k);
-        if (!any(exchange)) continue;
-        const std::size_t to = std::max(s.stored_to[j], s.stored_to[k]);
-        for (std::size_t c = j; c < to; ++c) {
-            const lane_vector x = stored_entry(s, n, a, j, c), y = stored_entry(s, n, a, k, c);
-            a[j * n + c] = select(exchange, y, x);
-            a[k * n + c] = select(exchange, x, y);
-        }
-        const lane_vector x = b[j], y = b[k];
-        b[j] = select(exchange, y, x);
-        b[k] = select(exchange, x, y);
-        s.stored_to[j] = s.stored_to[k] = to;
-    }
-}
-
-// Divides pivot row j and its right-hand side by p.  Column j itself would
-// become 1.0 and is never read again.  A negative pivot turns the row's
-// zeros into -0.0, so the row is then divided to its end and marked.
-QUILLMORPH_INLINE lane_vector normalise_lane_row(LaneBand& s, lane_bits& bad, std::size_t n,
-                                                 lane_vector* a, lane_vector* b, std::size_t j,
-                                                 const lane_value& p) {
-    lane_vector* pivot_row = a + j * n;
-    lane_bits negative_zero = {};
-    const std::size_t end = s.stored_to[j];
-    for (std::size_t c = j + 1; c < end; ++c) {
-        pivot_row[c] = divide(pivot_row[c], p);
-        bad |= flag_not_finite(pivot_row[c]);
-        negative_zero |= flag_negative_zero(pivot_row[c]);
-    }
-    const bool negative = any_flag(bits_of(p));  // or -0.0 or NaN, lanes already bad
-    if (negative) {
-        for (std::size_t c = end; c < n; ++c) pivot_row[c] = divide(lane_vector{}, p);
-        s.stored_to[j] = n;
-    }
-    s.holds_negative_zero[j] = negative || any_flag(negative_zero);
-    b[j] = divide(b[j], p);
-    bad |= flag_not_finite(b[j]);
-    return b[j];
-}
-
-// Clears column j from row i (its entry there would become 0.0 and is
-// never read again).  Past the pivot row's end the updates change nothing,
-// except in a row that may hold -0.0, which is updated to its end: -0.0 -
-// f * 0 is +0.0 when f is negative.
-QUILLMORPH_INLINE void clear_lane_row(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
-                                      lane_vector* b, std::size_t i, std::size_t j, std::size_t end,
-                                      const lane_value& b_j) {
-    lane_vector* row = a + i * n;
-    const lane_vector* pivot_row = a + j * n;
-    const lane_vector f = stored_entry(s, n, a, i, j);
-    bad |= flag_not_finite(f);
-    const std::size_t to = s.holds_negative_zero[i] ? n : end;
-    const std::size_t both_stored = std::min(std::min(s.stored_to[i], s.stored_to[j]), to);
-    std::size_t c = j + 1;
-    for (; c < both_stored; ++c) row[c] = subtract_multiple(row[c], f, pivot_row[c]);
-    for (; c < to; ++c)
-        row[c] = subtract_multiple(stored_entry(s, n, a, i, c), f, stored_entry(s, n, a, j, c));
-    if (s.stored_to[i] < to) s.stored_to[i] = to;
-    b[i] = subtract_multiple(b[i], f, b_j);
-}
-
-// The rows below within reach, then those above whose result is wanted.
-// The pivot row is read from memory for every row, not held in registers:
-// holding it made GCC's lane solvers slower on AVX-512 and AVX2 alike.
-QUILLMORPH_INLINE void clear_lane_rows(LaneBand& s, lane_bits& bad, std::size_t n, lane_vector* a,
-                                       lane_vector* b, std::size_t j, std::size_t reach,
-                                       std::size_t end, const lane_value& b_j,
-                                       std::uint32_t finished_rows) {
-    for (std::size_t i = j + 1; i <= reach; ++i) clear_lane_row(s, bad, n, a, b, i, j, end, b_j);
-    for_rows_above(finished_rows, j, [&](std::size_t i) QUILLMORPH_INLINE_LAMBDA {
-        clear_lane_row(s, bad, n, a, b, i, j, end, b_j);
-    });
-}
-
-// Eight banded systems, N and BANDWIDTH fixed at compile time by the caller
-// or 0 for sizes known only at run time; the terms and the result as for
-// solve_banded_lanes (linalg/solve_lanes.h).  The row taking column j's
-// pivot is row j in every lane: a lane whose column has no pivot would fall
-// behind the others, so it is left unsettled.
-template <std::size_t N, std::size_t BANDWIDTH>
-QUILLMORPH_INLINE std::uint32_t solve_banded_lanes_sized(std::size_t n_runtime,
-                                                         std::size_t bandwidth_runtime,
-                                                         lane_vector* b, lane_vector* a,
-                                                         std::uint32_t finished_rows) {
-    static_assert(N <= max_masked_rows, "the row mask has 32 bits");
-    const std::size_t n = N ? N : n_runtime;
-    const std::size_t bandwidth = N ? BANDWIDTH : bandwidth_runtime;
-    LaneBand s;
-    lane_bits bad = {};  // the lanes to hand back unsettled
-    for (std::size_t i = 0; i < n; ++i) {
-        bad |= flag_negative_zero(b[i]) | flag_not_finite(b[i]);
-        s.stored_to[i] = band_end(i, bandwidth, n);
-        s.holds_negative_zero[i] = false;
-    }
-    for (std::size_t j = 0; j < n; ++j) {
-        const std::size_t reach = reach_of(j, bandwidth, n);
-        lane_vector p = a[j * n + j];
-        lane_index h = row_number<lane_vector>(j);
-        search_pivot(p, h, j + 1, reach + 1,
-                     [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return a[k * n + j]; });
-        bad |= flag_zero(p) | flag_not_finite(p);
-        exchange_lane_rows(s, n, a, b, j, reach, h);
-        // The pivot row's filled end before normalising: a negative pivot
-        // fills the rest of the row with -0.0, which only rows that may hold
-        // -0.0 themselves need to meet.
-        const std::size_t end = s.stored_to[j];
-        const lane_vector b_j = normalise_lane_row(s, bad, n, a, b, j, p);
-        clear_lane_rows(s, bad, n, a, b, j, reach, end, b_j, finished_rows);
-    }
-    return lanes_without(bad);
-}
-
 }  // namespace banded
-
-#pragma GCC diagnostic pop
 
 }  // namespace quillmorph
 

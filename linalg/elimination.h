@@ -1,14 +1,16 @@
 // The Gauss-Jordan elimination with partial pivoting, each step written
 // once: the definition of every solver's bits.
 //
-// A value V is a double, or a lane_vector holding eight independent systems,
-// one in each lane.  An operation on a lane vector is the same IEEE
-// operation on each lane, each rounded on its own, so a lane ends with the
-// bits the same steps give on doubles.  Where the elimination makes a
-// choice that depends on the data (which row holds the pivot, whether a
-// column has one), a double takes a branch and a lane vector a per-lane
-// selection; each lane then has its own pivot row, its number held in a
-// vector of integers (Index<V>).
+// A value V is a double, or a Batch holding eight independent systems, one
+// per element (linalg/batch.h, compiled for each vector unit).  An operation
+// on a batch is the same IEEE operation on each system's element, each
+// rounded on its own, so a system ends with the bits the same steps give on
+// doubles.  Where the elimination makes a choice that depends on the data
+// (which row holds the pivot, whether a column has one), a double takes a
+// branch and a batch a per-system selection; each system then has its own
+// pivot row, its number held in a Batch as well (Index<V>).  The batch's
+// versions of the steps that differ are in linalg/batch.h; these templates
+// find them by argument-dependent lookup.
 //
 // Matrices are n x n, row-major, entry (i, k) at a[i * n + k]; r is the row
 // that takes the next pivot and j the column being cleared.  N is n when
@@ -23,116 +25,63 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <type_traits>
 #include <utility>
 
-#include "linalg/solve_lanes.h"
+#include "linalg/solve_batch.h"
 
 namespace quillmorph {
 
 // The helpers return vectors by value; they are always inlined, so no
 // vector ever crosses a call and the ABI warning does not apply (GCC gives
 // it at the end of the file that includes them, so it stays off there).
-// Instantiated for lane_vector, the templates see the vector type without
-// its alignment attribute, which only ever lowers what they assume.
 #pragma GCC diagnostic ignored "-Wpsabi"
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wignored-attributes"
 
+// Always inlined: the vector kernels compile these helpers once per vector
+// unit, and an out-of-line copy that the linker merged with another unit's
+// would run that unit's instructions.
 #define QUILLMORPH_INLINE __attribute__((always_inline)) inline
 #define QUILLMORPH_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace elimination {
 
 // The largest system a row mask (bit i for row i) can describe.
-constexpr std::size_t max_masked_rows = 32;
+constexpr std::size_t max_masked_rows = max_batch_unknowns;
 
 // The bits of a double.
 constexpr std::uint64_t sign_bit = 0x8000000000000000ULL;
 constexpr std::uint64_t exponent_bits = 0x7ff0000000000000ULL;
 
-// A row number in every lane, and a lane mask (all ones where true).
-typedef std::int64_t lane_index __attribute__((vector_size(solve_lanes * sizeof(std::int64_t))));
-typedef std::uint64_t lane_bits __attribute__((vector_size(solve_lanes * sizeof(std::uint64_t))));
-// Lane vectors as the helpers below take them: a template deduces the vector
-// type without lane_vector's alignment (Clang's natural alignment of eight
-// doubles is 16 bytes on ARM64), so a parameter that insists on it would be
-// handed less.  The operations are the same.
-typedef double lane_value __attribute__((vector_size(solve_lanes * sizeof(double))));
-
+// The row numbers that go with a value: a double's are indices, a batch's
+// differ from system to system and are held in a batch of doubles (small
+// whole numbers, exact), which every vector unit compares natively.
 template <class V>
-struct Kind;
+struct Kind {
+    using index = V;
+};
 template <>
 struct Kind<double> {
     using index = std::size_t;
-};
-template <>
-struct Kind<lane_vector> {
-    using index = lane_index;
 };
 template <class V>
 using Index = typename Kind<V>::index;
 
 // ---- Values -------------------------------------------------------------
 
-QUILLMORPH_INLINE lane_bits bits_of(const lane_value& v) {
-    lane_bits bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
 QUILLMORPH_INLINE double magnitude(double v) { return std::fabs(v); }
-QUILLMORPH_INLINE lane_vector magnitude(const lane_value& v) {
-    const lane_bits bits = bits_of(v) & ~sign_bit;
-    lane_vector m;
-    std::memcpy(&m, &bits, sizeof m);
-    return m;
-}
 
 // x where take holds, y elsewhere.
 template <class T>
 QUILLMORPH_INLINE T select(bool take, const T& x, const T& y) {
     return take ? x : y;
 }
-QUILLMORPH_INLINE lane_vector select(const lane_index& take, const lane_value& x,
-                                     const lane_value& y) {
-    return take ? x : y;
-}
-QUILLMORPH_INLINE lane_index select(const lane_index& take, const lane_index& x,
-                                    const lane_index& y) {
-    return take ? x : y;
-}
 
-template <class V>
-QUILLMORPH_INLINE Index<V> row_number(std::size_t k);
-template <>
-QUILLMORPH_INLINE std::size_t row_number<double>(std::size_t k) {
-    return k;
-}
-// Built by an addition, not returned as an initializer: GCC optimises this
-// function for the baseline processor before inlining it, and there an
-// eight-wide initializer becomes one store per lane, which the AVX-512 copies
-// then rebuild lane by lane (eight masked broadcasts instead of one).
-template <>
-QUILLMORPH_INLINE lane_index row_number<lane_vector>(std::size_t k) {
-    lane_index v = {};
-    v += static_cast<std::int64_t>(k);
-    return v;
-}
+// Row k, as an index like `like`.
+QUILLMORPH_INLINE std::size_t row_number(std::size_t k, std::size_t /*like*/) { return k; }
 
-// Comparisons: a bool, or a lane mask.
+// Comparisons: a bool, or a batch's mask.
 QUILLMORPH_INLINE bool greater(double x, double y) { return x > y; }
-QUILLMORPH_INLINE lane_index greater(const lane_value& x, const lane_value& y) { return x > y; }
 QUILLMORPH_INLINE bool nonzero(double x) { return x != 0.0; }
-QUILLMORPH_INLINE lane_index nonzero(const lane_value& x) { return x != 0.0; }
-
-QUILLMORPH_INLINE bool any(bool m) { return m; }
-QUILLMORPH_INLINE bool any(const lane_index& m) {
-    std::int64_t any = 0;
-    for (std::size_t l = 0; l < solve_lanes; ++l) any |= m[l];
-    return any != 0;
-}
 
 // ---- The arithmetic: each a single rounded operation per element --------
 
@@ -167,7 +116,7 @@ QUILLMORPH_INLINE void search_pivot(V& p, Index<V>& h, std::size_t from, std::si
         const auto larger = greater(size, largest);
         p = select(larger, value, p);
         largest = select(larger, size, largest);
-        h = select(larger, row_number<V>(k), h);
+        h = select(larger, row_number(k, h), h);
     }
 }
 
@@ -177,36 +126,19 @@ QUILLMORPH_INLINE void exchange_rows(double* a, double* b, std::size_t n, std::s
     std::swap(b[r], b[h]);
 }
 
-// Row access by row number.  A double's rows are addressed directly; a lane
-// vector's row r differs from lane to lane, so its entries are gathered and
-// stored by selection over every row.
+// Entry (r, c).  A batch's row r differs from system to system; its entries
+// are gathered by selection over every row (linalg/batch.h).
 QUILLMORPH_INLINE double entry(const double* a, std::size_t n, std::size_t r, std::size_t c) {
     return a[r * n + c];
 }
-QUILLMORPH_INLINE lane_vector gather(const lane_vector* v, std::size_t rows, std::size_t stride,
-                                     const lane_index& r, std::size_t c) {
-    lane_vector x = {};
-    for (std::size_t k = 0; k < rows; ++k)
-        x = select(r == static_cast<std::int64_t>(k), v[k * stride + c], x);
-    return x;
-}
-QUILLMORPH_INLINE lane_vector entry(const lane_vector* a, std::size_t n, const lane_index& r,
-                                    std::size_t c) {
-    return gather(a, n, n, r, c);
-}
 
-// The candidates below row r: for a double rows r + 1 on, for a lane vector
-// every row after the first, with zeros (never a larger magnitude) in the
-// lanes whose row r is not above it.
+// The candidates below row r: rows r + 1 on.  A batch takes every row after
+// the first, with zeros (never a larger magnitude) in the systems whose row
+// r is not above it.
 QUILLMORPH_INLINE std::size_t first_candidate(std::size_t r) { return r + 1; }
-QUILLMORPH_INLINE std::size_t first_candidate(const lane_index&) { return 1; }
 QUILLMORPH_INLINE double candidate(const double* a, std::size_t n, std::size_t, std::size_t k,
                                    std::size_t j) {
     return a[k * n + j];
-}
-QUILLMORPH_INLINE lane_vector candidate(const lane_vector* a, std::size_t n, const lane_index& r,
-                                        std::size_t k, std::size_t j) {
-    return select(r < static_cast<std::int64_t>(k), a[k * n + j], lane_vector{});
 }
 
 // The pivot row after the exchange and the normalisation.
@@ -217,7 +149,7 @@ struct PivotRow {
 };
 
 // Exchanges rows r and h and divides the pivot row, from column j on, and
-// its right-hand side by the pivot p (in the lanes where found holds).
+// its right-hand side by the pivot p (in the systems where found holds).
 QUILLMORPH_INLINE PivotRow<double> take_pivot_row(double* a, double* b, std::size_t n,
                                                   std::size_t j, std::size_t r, std::size_t h,
                                                   double p, bool, double*) {
@@ -227,57 +159,16 @@ QUILLMORPH_INLINE PivotRow<double> take_pivot_row(double* a, double* b, std::siz
     b[r] = divide(b[r], p);
     return {row, b[r]};
 }
-QUILLMORPH_INLINE PivotRow<lane_vector> take_pivot_row(lane_value* a, lane_value* b, std::size_t n,
-                                                       std::size_t j, const lane_index& r,
-                                                       const lane_index& h, const lane_value& p,
-                                                       const lane_index& found,
-                                                       lane_value* pivot_row) {
-    // Row -1 is no row: lanes without a pivot store nothing.
-    const lane_index none = lane_index{} - 1;
-    const lane_index pivot_at = select(found, r, none);
-    lane_index exchange_at = select(h == r, none, h);
-    exchange_at = select(found, exchange_at, none);
-    const auto place = [&](lane_value* v, std::size_t stride, std::size_t c,
-                           const lane_value& pivot) QUILLMORPH_INLINE_LAMBDA {
-        const lane_vector displaced = gather(v, n, stride, r, c);
-        for (std::size_t k = 0; k < n; ++k) {
-            lane_value& e = v[k * stride + c];
-            e = select(exchange_at == static_cast<std::int64_t>(k), displaced, e);
-            e = select(pivot_at == static_cast<std::int64_t>(k), pivot, e);
-        }
-    };
-    const lane_vector pivot_b = divide(gather(b, n, 1, h, 0), p);
-    for (std::size_t c = 0; c < n; ++c) {
-        lane_vector pivot = entry(a, n, h, c);
-        if (c >= j) pivot = divide(pivot, p);
-        pivot_row[c] = pivot;
-        place(a, n, c, pivot);
-    }
-    place(b, 1, 0, pivot_b);
-    return {pivot_row, pivot_b};
-}
 
-// The rows cleared from the pivot row: every row but r itself, in the
-// lanes that found a pivot.  A lane vector keeps them as a bit mask per lane
-// (GCC turns a combination of two comparisons into lane-by-lane code).
+// The rows cleared from the pivot row: every row but r itself, where a
+// pivot was found.  A double skips the column without a pivot and row r;
+// a batch runs every row and selects.
 QUILLMORPH_INLINE bool column_skipped(bool found) { return !found; }
-QUILLMORPH_INLINE bool column_skipped(const lane_index&) { return false; }  // selections instead
-QUILLMORPH_INLINE bool rows_cleared(std::size_t, std::size_t, bool) { return true; }
-QUILLMORPH_INLINE lane_index rows_cleared(std::size_t n, const lane_index& r,
-                                          const lane_index& found) {
-    const lane_index one = lane_index{} + 1;
-    return select(found, (one << n) - 1 - (one << r), lane_index{});
-}
 QUILLMORPH_INLINE bool skipped(std::size_t i, std::size_t r) { return i == r; }
-QUILLMORPH_INLINE bool skipped(std::size_t, const lane_index&) { return false; }
-QUILLMORPH_INLINE bool cleared(bool, std::size_t) { return true; }
-QUILLMORPH_INLINE lane_index cleared(const lane_index& rows, std::size_t i) {
-    return ((rows >> i) & 1) != 0;
-}
+QUILLMORPH_INLINE bool cleared(bool, std::size_t, std::size_t) { return true; }
 
-// Whether a row is left to take a pivot; lanes run every column.
+// Whether a row is left to take a pivot; batches run every column.
 QUILLMORPH_INLINE bool rows_left(std::size_t r, std::size_t n) { return r < n; }
-QUILLMORPH_INLINE bool rows_left(const lane_index&, std::size_t) { return true; }
 
 // One column of the elimination with every operation carried out.  Returns
 // the next pivot row: r + 1, or r where the column had only zero candidates
@@ -294,10 +185,9 @@ QUILLMORPH_INLINE Index<V> eliminate_column(V* a, V* b, std::size_t n, std::size
     V pivot_buffer[std::is_same<V, double>::value ? 1 : max_masked_rows];
     const PivotRow<V> pivot = take_pivot_row(a, b, n, j, r, h, p, found, pivot_buffer);
     // Clear column j in every other row.
-    const auto rows = rows_cleared(n, r, found);
     for (std::size_t i = 0; i < n; ++i) {
         if (skipped(i, r)) continue;
-        const auto clear = cleared(rows, i);
+        const auto clear = cleared(found, r, i);
         V* row = a + i * n;
         const V f = row[j];  // read before the row changes
         for (std::size_t c = j; c < n; ++c)
@@ -307,12 +197,12 @@ QUILLMORPH_INLINE Index<V> eliminate_column(V* a, V* b, std::size_t n, std::size
     return select(found, r + 1, r);
 }
 
-// The whole elimination.  A lane vector's systems may have at most
+// The whole elimination.  A batch's systems may have at most
 // max_masked_rows unknowns (the pivot row is held on the side).
 template <class V, std::size_t N>
 QUILLMORPH_INLINE void eliminate(std::size_t n_runtime, V* b, V* a) {
     static_assert(std::is_same<V, double>::value || N <= max_masked_rows,
-                  "lane systems hold 32 rows at most");
+                  "batch systems hold 32 rows at most");
     const std::size_t n = N ? N : n_runtime;
     Index<V> r = {};
     for (std::size_t j = 0; j < n; ++j) {
@@ -322,8 +212,6 @@ QUILLMORPH_INLINE void eliminate(std::size_t n_runtime, V* b, V* a) {
 }
 
 }  // namespace elimination
-
-#pragma GCC diagnostic pop
 
 }  // namespace quillmorph
 

@@ -9,13 +9,11 @@
 
 #include "linalg/banded.h"
 #include "linalg/elimination.h"
-#include "linalg/vector_dispatch.h"
 
 namespace quillmorph {
 
 namespace {
 
-QUILLMORPH_CLONES("avx512f", "avx2", "default")
 void solve_banded_any(std::size_t n, std::size_t bandwidth, double* b, double* a,
                       std::uint32_t finished_rows) {
     banded::solve_banded_sized<0, 0>(n, bandwidth, b, a, finished_rows);

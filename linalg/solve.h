@@ -2,8 +2,7 @@
 //
 // These entry points take the shape at run time.  A caller that knows its
 // shape at compile time instantiates the templates behind them in a function
-// of its own, marked QUILLMORPH_CLONES (linalg/vector_dispatch.h) so that it
-// is compiled for each processor: elimination::eliminate<double, N>
+// of its own: elimination::eliminate<double, N>
 // (linalg/elimination.h) for solve_linear_system_reference's steps and
 // banded::solve_banded_sized<N, BANDWIDTH> (linalg/banded.h) for
 // solve_banded_system's; interp/estimator.cpp does.

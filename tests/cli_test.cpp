@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "test_programs.h"
+#include "quillmorph.h"
 #include "test_support.h"
 
 namespace quillmorph {
@@ -88,6 +89,30 @@ TEST(Cli, OutputMayReplaceTheInput) {
     write_file(path, pgm_bytes(4, 3, ramp_pixels(4, 3)));
     expect_success(run_program(exe, {path, path}), path, path);
     EXPECT_EQ(read_file(path).size(), std::string("P5\n 8 6\n255\n").size() + 48);
+}
+
+// QUILLMORPH_CPU may name a copy of the vector code: a lower one writes the
+// same bytes; one that is unknown, or that this processor cannot run, is a
+// sentence and status 1 before anything is written, never another copy.
+TEST(Cli, RunsTheVectorCodeQuillmorphCpuNames) {
+    const std::string dir = make_scratch_dir();
+    const std::string in = dir + "/in.pgm", out = dir + "/out.pgm";
+    write_file(in, pgm_bytes(9, 7, ramp_pixels(9, 7)));
+    expect_success(run_program(exe, {in, out}), in, out);
+    const std::string chosen = read_file(out);
+    set_environment("QUILLMORPH_CPU", "generic");
+    expect_success(run_program(exe, {in, out}), in, out);
+    EXPECT_EQ(read_file(out), chosen);
+    for (const char* refused : {"pdp11", "AVX2", "neon avx2"}) {
+        write_file(out, "kept");
+        set_environment("QUILLMORPH_CPU", refused);
+        const RunResult run = run_program(exe, {in, out});
+        EXPECT_EQ(run.status, 1) << refused;
+        EXPECT_EQ(run.output, "Start processing file: " + in + ".\nCannot process file " + in +
+                                  ": " + qm_status_string(QM_ERROR_VECTOR_TARGET) + "\n");
+        EXPECT_EQ(read_file(out), "kept");
+    }
+    set_environment("QUILLMORPH_CPU", "");
 }
 
 struct FailureCase {

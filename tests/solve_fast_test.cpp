@@ -4,7 +4,7 @@
 // every solver: each system goes through every one-system solver that takes
 // it (same_bits: the run-time shapes, the banded one with full and partial
 // row masks, and the estimator's instantiations for its shapes), and
-// through the lane solvers eight at a time (LaneBatches, DenseLaneBatches:
+// through the batch solvers eight at a time (BandedBatches, DenseBatches:
 // again run-time shapes and the estimator's instantiations).
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@
 #include "interp/estimator_assembly.h"
 #include "interp/estimator_steps.h"
 #include "linalg/solve.h"
-#include "linalg/solve_lanes.h"
+#include "interp/vector_kernels.h"
+#include "linalg/solve_batch.h"
 #include "test_support.h"
 
 namespace quillmorph {
@@ -144,9 +145,9 @@ std::vector<double> random_window(std::mt19937_64& gen, int kind) {
     return window;
 }
 
-// Lane l of the vectors got against want, element i wherever wanted(i).
+// System l of the vectors got against want, element i wherever wanted(i).
 template <typename Wanted>
-::testing::AssertionResult lane_holds(const lane_vector* got, std::size_t l,
+::testing::AssertionResult system_holds(const batch_entry* got, std::size_t l,
                                       const std::vector<double>& want, Wanted wanted,
                                       const char* what) {
     for (std::size_t i = 0; i < want.size(); ++i)
@@ -156,14 +157,14 @@ template <typename Wanted>
     return ::testing::AssertionSuccess();
 }
 
-// The largest systems the lane tests hand over.
+// The largest systems the batch tests hand over.
 constexpr std::size_t max_unknowns = 36;
 
-// Systems for the lane solver, solved eight at a time as they come (in
-// submission order, so that every batch mixes kinds), each settled lane
+// Systems for the batch solver, solved eight at a time as they come (in
+// submission order, so that every batch mixes kinds), each settled system
 // checked against the reference: its last diagonal entry must be 1.0 and
 // its finished rows of b the same bits.
-struct LaneBatches {
+struct BandedBatches {
     int n;
     int bandwidth;
     std::uint32_t finished_rows;
@@ -171,7 +172,7 @@ struct LaneBatches {
     int solved = 0;
     int settled = 0;
 
-    // Takes the system if it meets the lane solver's terms: finite, no
+    // Takes the system if it meets the batch solver's terms: finite, no
     // -0.0, zero outside the band.
     void add(const std::vector<double>& matrix, const std::vector<double>& rhs) {
         for (int i = 0; i < n; ++i)
@@ -182,119 +183,119 @@ struct LaneBatches {
             }
         a.push_back(matrix);
         b.push_back(rhs);
-        if (a.size() == solve_lanes) solve_batch();
+        if (a.size() == batch_size) solve_batch();
     }
 
     // Every solver works on a copy of the batch.
-    static lane_vector work_a[max_unknowns * max_unknowns], work_b[max_unknowns];
-    lane_vector* fresh_a(const lane_vector* from) {
-        std::memcpy(work_a, from, static_cast<std::size_t>(n * n) * sizeof(lane_vector));
+    static batch_entry work_a[max_unknowns * max_unknowns], work_b[max_unknowns];
+    batch_entry* fresh_a(const batch_entry* from) {
+        std::memcpy(work_a, from, static_cast<std::size_t>(n * n) * sizeof(batch_entry));
         return work_a;
     }
-    lane_vector* fresh_b(const lane_vector* from) {
-        std::memcpy(work_b, from, static_cast<std::size_t>(n) * sizeof(lane_vector));
+    batch_entry* fresh_b(const batch_entry* from) {
+        std::memcpy(work_b, from, static_cast<std::size_t>(n) * sizeof(batch_entry));
         return work_b;
     }
 
-    void check(std::uint32_t lanes, const char* solver) {
+    void check(std::uint32_t settled_systems, const char* solver) {
         const std::size_t size = static_cast<std::size_t>(n);
         for (std::size_t l = 0; l < a.size(); ++l) {
             ++solved;
-            if (!(lanes >> l & 1u)) continue;
+            if (!(settled_systems >> l & 1u)) continue;
             ++settled;
             std::vector<double> ref_a = a[l], ref_b = b[l];
             solve_linear_system_reference(n, ref_b.data(), ref_a.data());
             EXPECT_EQ(ref_a[size * size - 1], 1.0)
-                << solver << ": a settled lane whose system is singular";
+                << solver << ": a settled system whose system is singular";
             const auto finished = [this](std::size_t i) { return (finished_rows >> i & 1u) != 0; };
-            ASSERT_TRUE(lane_holds(work_b, l, ref_b, finished, solver)) << "system " << solved;
+            ASSERT_TRUE(system_holds(work_b, l, ref_b, finished, solver)) << "system " << solved;
         }
     }
 
     void solve_batch() {
         const std::size_t size = static_cast<std::size_t>(n);
         // Entries outside the band are never read: they hold NaN here.
-        static lane_vector lane_a[max_unknowns * max_unknowns], lane_b[max_unknowns];
+        static batch_entry batch_a[max_unknowns * max_unknowns], batch_b[max_unknowns];
         for (std::size_t i = 0; i < size; ++i)
             for (std::size_t k = 0; k < size; ++k) {
                 const std::size_t distance = i > k ? i - k : k - i;
-                lane_a[i * size + k] =
-                    lane_vector{} +
+                batch_a[i * size + k] =
+                    batch_entry{} +
                     (distance > static_cast<std::size_t>(bandwidth) ? std::nan("") : 0.0);
             }
-        for (std::size_t i = 0; i < size; ++i) lane_b[i] = lane_vector{};
+        for (std::size_t i = 0; i < size; ++i) batch_b[i] = batch_entry{};
         for (std::size_t l = 0; l < a.size(); ++l) {
             for (std::size_t i = 0; i < size * size; ++i)
-                if (lane_a[i][l] == 0.0) lane_a[i][l] = a[l][i];
-            for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[l][i];
+                if (batch_a[i][l] == 0.0) batch_a[i][l] = a[l][i];
+            for (std::size_t i = 0; i < size; ++i) batch_b[i][l] = b[l][i];
         }
-        for (std::size_t l = a.size(); l < solve_lanes; ++l)  // empty lanes: I x = 0
-            for (std::size_t i = 0; i < size; ++i) lane_a[i * size + i][l] = 1.0;
-        check(solve_banded_lanes(n, bandwidth, fresh_b(lane_b), fresh_a(lane_a), finished_rows),
-              "solve_banded_lanes");
+        for (std::size_t l = a.size(); l < batch_size; ++l)  // empty systems: I x = 0
+            for (std::size_t i = 0; i < size; ++i) batch_a[i * size + i][l] = 1.0;
+        check(solve_banded_batch(n, bandwidth, fresh_b(batch_b), fresh_a(batch_a), finished_rows),
+              "solve_banded_batch");
         if (n == block_size && bandwidth == block_bandwidth)
-            check(assembly::solve_block_lanes(fresh_b(lane_b), fresh_a(lane_a), finished_rows),
-                  "solve_block_lanes");
+            check(vector_kernels()->solve_blocks(fresh_b(batch_b), fresh_a(batch_a), finished_rows),
+                  "solve_blocks");
         a.clear();
         b.clear();
     }
 
-    ~LaneBatches() {
+    ~BandedBatches() {
         if (!a.empty()) solve_batch();
     }
 };
 
-lane_vector LaneBatches::work_a[max_unknowns * max_unknowns];
-lane_vector LaneBatches::work_b[max_unknowns];
+batch_entry BandedBatches::work_a[max_unknowns * max_unknowns];
+batch_entry BandedBatches::work_b[max_unknowns];
 
-// Systems for the dense lane solver, solved eight at a time as they come;
-// every lane must end with the reference's matrix and right-hand side.
-struct DenseLaneBatches {
+// Systems for the dense batch solver, solved eight at a time as they come;
+// every system must end with the reference's matrix and right-hand side.
+struct DenseBatches {
     int n;
     std::vector<std::vector<double>> a, b;
 
     void add(const std::vector<double>& matrix, const std::vector<double>& rhs) {
         a.push_back(matrix);
         b.push_back(rhs);
-        if (a.size() == solve_lanes) solve_batch();
+        if (a.size() == batch_size) solve_batch();
     }
 
-    void check(const char* solver, const lane_vector* got_a, const lane_vector* got_b) {
+    void check(const char* solver, const batch_entry* got_a, const batch_entry* got_b) {
         for (std::size_t l = 0; l < a.size(); ++l) {
             std::vector<double> ref_a = a[l], ref_b = b[l];
             solve_linear_system_reference(n, ref_b.data(), ref_a.data());
             const auto every = [](std::size_t) { return true; };
-            ASSERT_TRUE(lane_holds(got_a, l, ref_a, every, solver)) << "matrix, n " << n;
-            ASSERT_TRUE(lane_holds(got_b, l, ref_b, every, solver)) << "right-hand side, n " << n;
+            ASSERT_TRUE(system_holds(got_a, l, ref_a, every, solver)) << "matrix, n " << n;
+            ASSERT_TRUE(system_holds(got_b, l, ref_b, every, solver)) << "right-hand side, n " << n;
         }
     }
 
     void solve_batch() {
         const std::size_t size = static_cast<std::size_t>(n);
-        static lane_vector lane_a[max_unknowns * max_unknowns], lane_b[max_unknowns];
-        for (std::size_t l = 0; l < solve_lanes; ++l) {  // empty lanes repeat the first
+        static batch_entry batch_a[max_unknowns * max_unknowns], batch_b[max_unknowns];
+        for (std::size_t l = 0; l < batch_size; ++l) {  // empty systems repeat the first
             const std::size_t from = l < a.size() ? l : 0;
-            for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[from][i];
-            for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[from][i];
+            for (std::size_t i = 0; i < size * size; ++i) batch_a[i][l] = a[from][i];
+            for (std::size_t i = 0; i < size; ++i) batch_b[i][l] = b[from][i];
         }
-        static lane_vector work_a[max_unknowns * max_unknowns], work_b[max_unknowns];
+        static batch_entry work_a[max_unknowns * max_unknowns], work_b[max_unknowns];
         const auto fresh = [&] {
-            std::memcpy(work_a, lane_a, size * size * sizeof(lane_vector));
-            std::memcpy(work_b, lane_b, size * sizeof(lane_vector));
+            std::memcpy(work_a, batch_a, size * size * sizeof(batch_entry));
+            std::memcpy(work_b, batch_b, size * sizeof(batch_entry));
         };
         fresh();
-        solve_dense_lanes(n, work_b, work_a);
-        check("solve_dense_lanes", work_a, work_b);
+        solve_dense_batch(n, work_b, work_a);
+        check("solve_dense_batch", work_a, work_b);
         if (n == model_order) {
             fresh();
-            assembly::solve_model_lanes(work_b, work_a);
-            check("solve_model_lanes", work_a, work_b);
+            vector_kernels()->solve_models(work_b, work_a);
+            check("solve_models", work_a, work_b);
         }
         a.clear();
         b.clear();
     }
 
-    ~DenseLaneBatches() {
+    ~DenseBatches() {
         if (!a.empty()) solve_batch();
     }
 };
@@ -303,11 +304,11 @@ struct DenseLaneBatches {
 constexpr std::uint32_t inner_rows = (7u << 6) | (7u << 11) | (7u << 16);
 
 // Every solver on the same systems: the one-system solver at once, and the
-// lane solvers eight systems at a time, the banded one on systems of the
+// batch solvers eight systems at a time, the banded one on systems of the
 // block systems' size and the dense one on systems of the model systems'.
 struct EverySolver {
-    LaneBatches block;
-    DenseLaneBatches model;
+    BandedBatches block;
+    DenseBatches model;
 
     ::testing::AssertionResult check(int n, const std::vector<double>& a,
                                      const std::vector<double>& b) {
@@ -379,7 +380,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
         ASSERT_TRUE((trial % 2 ? inner : all_rows).check(n, a, b)) << "trial " << trial;
     }
     // Nearly every one of these systems meets negative pivots and row
-    // exchanges; the lane solver must take them in its stride.
+    // exchanges; the batch solver must take them in its stride.
     for (EverySolver* solvers : {&inner, &all_rows}) {
         solvers->block.solve_batch();
         EXPECT_GT(solvers->block.settled, solvers->block.solved * 9 / 10);
@@ -388,14 +389,14 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnRandomBandedSystems) {
 
 TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
     std::mt19937_64 gen(777);
-    // One set of lane batches per size; past 32 unknowns the dense lane
-    // solver hands each lane to the reference.
-    std::vector<LaneBatches> lanes;
-    std::vector<DenseLaneBatches> dense;
-    lanes.reserve(36);
+    // One set of batches per size; past 32 unknowns the dense batch
+    // solver hands each system to the reference.
+    std::vector<BandedBatches> banded;
+    std::vector<DenseBatches> dense;
+    banded.reserve(36);
     dense.reserve(36);
     for (int n = 1; n <= 36; ++n) {
-        lanes.push_back({n, n - 1, ~0u, {}, {}});
+        banded.push_back({n, n - 1, ~0u, {}, {}});
         dense.push_back({n, {}, {}});
     }
     for (int trial = 0; trial < 6000; ++trial) {
@@ -413,7 +414,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceOnSingularAndTiedSystems) {
                     a[cell(i, k, n)] += bm[cell(i, m, rank)] * cm[cell(m, k, n)];
         if (trial % 3 == 1) a[gen() % to_size(n * n)] += 1e-15;  // near-singular
         for (double& v : b) v = trial % 4 == 0 ? 0.0 : std::round(uniform(gen, -5, 5)) + 0.0;
-        if (n <= 32) lanes[static_cast<std::size_t>(n - 1)].add(a, b);
+        if (n <= 32) banded[static_cast<std::size_t>(n - 1)].add(a, b);
         dense[static_cast<std::size_t>(n - 1)].add(a, b);
         ASSERT_TRUE(same_bits(n, b.data(), a.data(), trial % 3 == 2 ? 0x0f0f0f0u : ~0u))
             << "trial " << trial << " n " << n << " rank " << rank;
@@ -479,7 +480,7 @@ TEST(SolveLinearSystemFast, MatchesReferenceWhenValuesOverflowOrUnderflow) {
 // signs of the zeros they were built from.  Some entries are huge or tiny,
 // so that values overflow and quotients underflow on the way, and some
 // right-hand sides hold -0.0.
-TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
+TEST(SolveBandedBatch, MatchesReferenceOnSparseIntegerSystems) {
     std::mt19937_64 gen(8086);
     int solved = 0, settled = 0;
     struct Shape {
@@ -493,8 +494,8 @@ TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
             shapes.push_back({n, bandwidth, n % 2 ? ~0u : 0x5555u});
     for (const Shape& shape : shapes) {
         const int n = shape.n, bandwidth = shape.bandwidth;
-        LaneBatches lanes{n, bandwidth, shape.finished_rows, {}, {}};
-        DenseLaneBatches dense{n, {}, {}};
+        BandedBatches banded{n, bandwidth, shape.finished_rows, {}, {}};
+        DenseBatches dense{n, {}, {}};
         for (int trial = 0; trial < 4000; ++trial) {
             std::vector<double> a(static_cast<std::size_t>(n * n), 0.0),
                 b(static_cast<std::size_t>(n), 0.0);
@@ -512,12 +513,12 @@ TEST(SolveBandedLanes, MatchesReferenceOnSparseIntegerSystems) {
                 if (gen() % 2) v = small_integer(1) * (kind == 0 ? scales[gen() % 5] : 1.0);
                 if (kind == 1 && gen() % 4 == 0) v = -0.0;
             }
-            lanes.add(a, b);
+            banded.add(a, b);
             if (n <= 12) dense.add(a, b);
         }
-        lanes.solve_batch();
-        solved += lanes.solved;
-        settled += lanes.settled;
+        banded.solve_batch();
+        solved += banded.solved;
+        settled += banded.settled;
     }
     EXPECT_GT(settled, solved / 5);  // most of the rest are singular
 }

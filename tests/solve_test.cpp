@@ -3,13 +3,14 @@
 // signals the estimators rely on, and random regular systems checked by their
 // residual.  Every test runs against every implementation that takes any
 // system: the reference, the one-system solver, the banded solver with the
-// widest band and the dense lane solver; tests/solve_fast_test.cpp holds
+// widest band and the dense batch solver; tests/solve_fast_test.cpp holds
 // them and the rest to the reference, bit for bit.
 #include "linalg/solve.h"
 
 #include <gtest/gtest.h>
 
-#include "linalg/solve_lanes.h"
+#include "interp/vector_kernels.h"
+#include "linalg/solve_batch.h"
 
 #include <cfloat>
 #include <cmath>
@@ -27,22 +28,22 @@ using Solver = void (*)(int n, double* b, double* a);
 // The banded solver with the widest band and every row finished.
 void solve_as_banded(int n, double* b, double* a) { solve_banded_system(n, n - 1, b, a, ~0u); }
 
-// The dense lane solver with the system in every lane; every lane must end
-// with the same bits, and lane 0 is handed back.
-void solve_in_lanes(int n, double* b, double* a) {
+// The dense batch solver with the system in every system; every system must end
+// with the same bits, and system 0 is handed back.
+void solve_in_batch(int n, double* b, double* a) {
     if (n <= 0) return;
     const std::size_t size = static_cast<std::size_t>(n);
     constexpr std::size_t max_size = 32;
     ASSERT_LE(size, max_size);
-    static lane_vector lane_a[max_size * max_size], lane_b[max_size];
-    for (std::size_t l = 0; l < solve_lanes; ++l) {  // (0.0 + -0.0 would be +0.0)
-        for (std::size_t i = 0; i < size * size; ++i) lane_a[i][l] = a[i];
-        for (std::size_t i = 0; i < size; ++i) lane_b[i][l] = b[i];
+    static batch_entry batch_a[max_size * max_size], batch_b[max_size];
+    for (std::size_t l = 0; l < batch_size; ++l) {  // (0.0 + -0.0 would be +0.0)
+        for (std::size_t i = 0; i < size * size; ++i) batch_a[i][l] = a[i];
+        for (std::size_t i = 0; i < size; ++i) batch_b[i][l] = b[i];
     }
-    solve_dense_lanes(n, lane_b, lane_a);
-    const auto same_lanes = [](const lane_vector& v) {
+    solve_dense_batch(n, batch_b, batch_a);
+    const auto same_systems = [](const batch_entry& v) {
         const double first = v[0];
-        for (std::size_t l = 1; l < solve_lanes; ++l) {
+        for (std::size_t l = 1; l < batch_size; ++l) {
             const double other = v[l];
             if (std::memcmp(&other, &first, sizeof first) != 0 &&
                 !(std::isnan(other) && std::isnan(first)))
@@ -51,12 +52,12 @@ void solve_in_lanes(int n, double* b, double* a) {
         return true;
     };
     for (std::size_t i = 0; i < size * size; ++i) {
-        EXPECT_TRUE(same_lanes(lane_a[i])) << "matrix entry " << i;
-        a[i] = lane_a[i][0];
+        EXPECT_TRUE(same_systems(batch_a[i])) << "matrix entry " << i;
+        a[i] = batch_a[i][0];
     }
     for (std::size_t i = 0; i < size; ++i) {
-        EXPECT_TRUE(same_lanes(lane_b[i])) << "right-hand side " << i;
-        b[i] = lane_b[i][0];
+        EXPECT_TRUE(same_systems(batch_b[i])) << "right-hand side " << i;
+        b[i] = batch_b[i][0];
     }
 }
 
@@ -67,11 +68,11 @@ class SolveLinearSystem : public testing::TestWithParam<Solver> {
 
 INSTANTIATE_TEST_SUITE_P(EveryImplementation, SolveLinearSystem,
                          testing::Values(solve_linear_system, solve_linear_system_reference,
-                                         solve_as_banded, solve_in_lanes),
+                                         solve_as_banded, solve_in_batch),
                          [](const testing::TestParamInfo<Solver>& param) {
                              return param.param == solve_linear_system ? "Fast"
                                     : param.param == solve_as_banded   ? "Banded"
-                                    : param.param == solve_in_lanes    ? "DenseLanes"
+                                    : param.param == solve_in_batch    ? "DenseBatch"
                                                                        : "Reference";
                          });
 

@@ -361,4 +361,15 @@ std::string replace_all(std::string text, const std::string& from, const std::st
     return text;
 }
 
+void set_environment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name);
+    else
+        setenv(name, value.c_str(), 1);
+#endif
+}
+
 }  // namespace quillmorph

@@ -46,6 +46,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 // as LF).  The signals the program may take are at their defaults in it.
 RunResult run_program_piped(const std::string& program, const std::vector<std::string>& args,
                             const std::string& input, bool unprivileged = false);
+// Sets an environment variable for the programs the tests start from now
+// on ("" unsets it).
+void set_environment(const char* name, const std::string& value);
 // Why the program cannot be run as another user here, or "" when it can.
 std::string cannot_run_unprivileged(const std::string& program);
 

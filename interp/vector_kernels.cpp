@@ -1,0 +1,62 @@
+// The vector kernels, compiled once per vector unit (see
+// interp/vector_kernels.h): QUILLMORPH_KERNEL_NAMESPACE names the copy and
+// QUILLMORPH_PACK_WIDTH gives the doubles one register holds.  Everything
+// here, and every helper it inlines, stays in the copy's own namespace or is
+// always inlined, so that no copy's instructions reach another through the
+// linker.
+#include <cstddef>
+#include <cstdint>
+
+#include "interp/estimator_assembly.h"
+#include "interp/lattice.h"
+#include "interp/vector_kernels.h"
+#include "linalg/banded_batch.h"
+#include "linalg/batch.h"
+#include "linalg/elimination.h"
+
+namespace quillmorph {
+namespace QUILLMORPH_KERNEL_NAMESPACE {
+
+namespace {
+
+void assemble_models(const Lattice& lattice, const double* const windows[batch_size], int stride,
+                     batch_entry* vector, batch_entry* matrix) {
+    with_lattice(lattice, [&](auto on) QUILLMORPH_INLINE_LAMBDA {
+        assembly::assemble_models<decltype(on)::lattice>(windows, stride, batches(vector),
+                                                         batches(matrix));
+    });
+}
+
+void solve_models(batch_entry* b, batch_entry* a) {
+    elimination::eliminate<Batch, model_order>(model_order, batches(b), batches(a));
+}
+
+void assemble_block_bands(const batch_entry* a, batch_entry* matrix) {
+    const Batch* coefficient = batches(a);
+    const Batch terms[model_order] = {coefficient[0], coefficient[1], coefficient[2],
+                                      coefficient[3]};
+    assembly::assemble_block_band(terms, batches(matrix));
+}
+
+std::uint32_t solve_blocks(batch_entry* b, batch_entry* a, std::uint32_t finished_rows) {
+    return banded_batch::solve_sized<block_size, block_bandwidth>(
+        block_size, block_bandwidth, batches(b), batches(a), finished_rows);
+}
+
+void solve_dense(std::size_t n, batch_entry* b, batch_entry* a) {
+    elimination::eliminate<Batch, 0>(n, batches(b), batches(a));
+}
+
+std::uint32_t solve_banded(std::size_t n, std::size_t bandwidth, batch_entry* b, batch_entry* a,
+                           std::uint32_t finished_rows) {
+    return banded_batch::solve_sized<0, 0>(n, bandwidth, batches(b), batches(a), finished_rows);
+}
+
+}  // namespace
+
+extern const VectorKernels kernels;
+const VectorKernels kernels = {assemble_models, solve_models, assemble_block_bands,
+                               solve_blocks,    solve_dense,  solve_banded};
+
+}  // namespace QUILLMORPH_KERNEL_NAMESPACE
+}  // namespace quillmorph
