@@ -36,6 +36,8 @@ export function upscale<T extends Pixels>(
 
 /** The version of the library in the module: "major.minor.patch". */
 export function version(): Promise<string>;
+/** The copy of the library's vector code the module runs: "wasm-simd128". */
+export function vectorTarget(): Promise<string>;
 
 /** Bytes of the module's heap in use between calls (for leak checks). */
 export function memoryInUse(): Promise<number>;

@@ -244,6 +244,16 @@ export async function version() {
 }
 
 /**
+ * The copy of the library's vector code the module runs: "wasm-simd128"
+ * (WebAssembly's 128-bit SIMD, two doubles a vector).  Every copy writes
+ * the same bytes.
+ */
+export async function vectorTarget() {
+  const module = await loadModule();
+  return module.UTF8ToString(module._qm_vector_target());
+}
+
+/**
  * Bytes of the module's heap in use, between calls: what a leak would make
  * grow.
  */

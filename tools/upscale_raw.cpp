@@ -8,7 +8,8 @@
 // in.raw holds width * height samples, row by row, of 8 bits (bits = 8) or
 // 16 bits in the machine's byte order (bits = 16); out.raw gets the
 // 2*width x 2*height result likewise.  threads as qm_options_set_threads
-// (default 0, every processor).  Prints the processor seconds of the call.
+// (default 0, every processor).  Prints the processor seconds of the call
+// and the copy of the vector code that ran (qm_vector_target).
 // Exit status: 0, 1 when the library refuses the image (its sentence on
 // stderr), 2 for bad arguments or files.
 #include <quillmorph.h>
@@ -52,7 +53,7 @@ int run(const char* in_path, const char* out_path, int width, int height, qm_opt
     if (!out) return usage();
     const bool written = std::fwrite(hr.data(), sizeof(Sample), hr.size(), out) == hr.size();
     if (std::fclose(out) != 0 || !written) return usage();
-    std::printf("%.6f\n", seconds);
+    std::printf("%.6f %s\n", seconds, qm_vector_target());
     return 0;
 }
 

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { test } from 'node:test';
 
-import { memoryInUse, upscale, upscaleRGBA, version } from '../index.js';
+import { memoryInUse, upscale, upscaleRGBA, vectorTarget, version } from '../index.js';
 import { random, randomImage } from './native.js';
 
 const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
@@ -128,4 +128,5 @@ test("the package and the module carry the project's version", async () => {
   const { version: packageVersion } = JSON.parse(fs.readFileSync(new URL('../package.json', import.meta.url)));
   assert.equal(packageVersion, project);
   assert.match(await version(), /^\d+\.\d+\.\d+$/);
+  assert.equal(await vectorTarget(), 'wasm-simd128');
 });

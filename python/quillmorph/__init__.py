@@ -38,7 +38,7 @@ from numpy.typing import ArrayLike, NDArray
 from . import _core
 
 __all__ = ["HALO", "Cancelled", "Error", "ProgressCallback", "upscale", "upscale_region",
-           "__version__"]
+           "vector_target", "__version__"]
 
 #: The library's version, "major.minor.patch".
 __version__: str = _core.version
@@ -71,6 +71,22 @@ class Error(RuntimeError):
 
 class Cancelled(Error):
     """The progress callback returned a true value, and the call stopped."""
+
+
+def vector_target() -> str:
+    """The copy of the vector code the library runs.
+
+    "avx512", "avx2" or "sse2" on x86-64, "neon" on ARM64, or "generic"; every
+    copy writes the same bytes.  The widest the processor runs is chosen
+    once per process, unless the environment variable QUILLMORPH_CPU names
+    another.  Raises Error when it names one that is unknown or that this
+    processor cannot run: every upscale then fails the same way.
+    """
+    name = _core.vector_target()
+    if name is None:
+        status = _core.ERROR_VECTOR_TARGET
+        raise Error(_core.status_string(status), status)
+    return name
 
 
 def upscale(

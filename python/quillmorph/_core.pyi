@@ -11,6 +11,7 @@ ERROR_READ: int
 ERROR_WRITE: int
 ERROR_CANCELLED: int
 ERROR_SAMPLE: int
+ERROR_VECTOR_TARGET: int
 HALO: int
 version: str
 
@@ -48,3 +49,4 @@ def region_window(
     /,
 ) -> Tuple[int, int, int, int, int]: ...
 def status_string(status: int, /) -> str: ...
+def vector_target() -> Optional[str]: ...

@@ -211,6 +211,12 @@ PyObject* status_string(PyObject* /*module*/, PyObject* status) {
     return PyUnicode_FromString(qm_status_string(known));
 }
 
+PyObject* vector_target(PyObject* /*module*/, PyObject* /*no_arguments*/) {
+    const char* name = qm_vector_target();
+    if (!name) Py_RETURN_NONE;
+    return PyUnicode_FromString(name);
+}
+
 PyDoc_STRVAR(upscale_2d_doc,
              "upscale_2d(image, out, threads, maxval, progress, check_signals) -> int\n\n"
              "Upscales the 2-D uint8 or uint16 buffer image (either byte order) into out\n"
@@ -235,6 +241,9 @@ PyDoc_STRVAR(region_window_doc,
              "HALO LR pixels, clipped to the image), with the library's status code.");
 PyDoc_STRVAR(status_string_doc,
              "status_string(status) -> str\n\nThe library's sentence for a status code.");
+PyDoc_STRVAR(vector_target_doc,
+             "vector_target() -> Optional[str]\n\nThe copy of the vector code the library runs, or None\n"
+             "when QUILLMORPH_CPU names one that is unknown or that this processor cannot run.");
 PyDoc_STRVAR(module_doc,
              "The compiled half of quillmorph: the library's calls on 2-D buffers.  Use the\n"
              "quillmorph package instead.");
@@ -244,6 +253,7 @@ PyMethodDef core_methods[] = {
     {"upscale_region_2d", upscale_region_2d, METH_VARARGS, upscale_region_2d_doc},
     {"region_window", region_window, METH_VARARGS, region_window_doc},
     {"status_string", status_string, METH_O, status_string_doc},
+    {"vector_target", vector_target, METH_NOARGS, vector_target_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -274,6 +284,7 @@ constexpr NamedStatus statuses[] = {
     {"ERROR_WRITE", QM_ERROR_WRITE},
     {"ERROR_CANCELLED", QM_ERROR_CANCELLED},
     {"ERROR_SAMPLE", QM_ERROR_SAMPLE},
+    {"ERROR_VECTOR_TARGET", QM_ERROR_VECTOR_TARGET},
 };
 
 bool add_constants(PyObject* module) {
