@@ -27,8 +27,21 @@ void assemble_models(const Lattice& lattice, const double* const windows[batch_s
     });
 }
 
+// The 4 x 4 systems a pack at a time: the dense solve keeps every entry of
+// its systems live through each column, and a whole batch of them (80
+// registers at a width of two) would spill where one pack's fits.
 void solve_models(batch_entry* b, batch_entry* a) {
-    elimination::eliminate<Batch, model_order>(model_order, batches(b), batches(a));
+    using OnePack = Values<1>;
+    Batch* batch_b = batches(b);
+    Batch* batch_a = batches(a);
+    for (std::size_t k = 0; k < packs; ++k) {
+        OnePack one_b[model_order], one_a[model_order * model_order];
+        for (int i = 0; i < model_order; ++i) one_b[i].pack[0] = batch_b[i].pack[k];
+        for (int i = 0; i < model_order * model_order; ++i) one_a[i].pack[0] = batch_a[i].pack[k];
+        elimination::eliminate<OnePack, model_order>(model_order, one_b, one_a);
+        for (int i = 0; i < model_order; ++i) batch_b[i].pack[k] = one_b[i].pack[0];
+        for (int i = 0; i < model_order * model_order; ++i) batch_a[i].pack[k] = one_a[i].pack[0];
+    }
 }
 
 void assemble_block_bands(const batch_entry* a, batch_entry* matrix) {

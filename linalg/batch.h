@@ -44,26 +44,34 @@ typedef double Pack __attribute__((vector_size(pack_width * sizeof(double))));
 typedef std::int64_t PackMask __attribute__((vector_size(pack_width * sizeof(std::int64_t))));
 typedef std::uint64_t PackBits __attribute__((vector_size(pack_width * sizeof(std::uint64_t))));
 
-// A batch's packs.  Copied pack by pack: GCC copies a whole struct in
+// N packs of systems.  Copied pack by pack: GCC copies a whole struct in
 // pieces of 16 bytes, through the stack, and the wider loads that follow
 // wait for those stores (AVX2's solves took half as long again).
-template <class P>
+template <class P, std::size_t N>
 struct Packs {
-    P pack[packs];
+    P pack[N];
 
     Packs() = default;
     QUILLMORPH_INLINE Packs(const Packs& other) { *this = other; }
     QUILLMORPH_INLINE Packs& operator=(const Packs& other) {
-        for (std::size_t k = 0; k < packs; ++k) pack[k] = other.pack[k];
+        for (std::size_t k = 0; k < N; ++k) pack[k] = other.pack[k];
         return *this;
     }
 };
 
-// One entry of the eight systems; a mask per system (all ones where true);
-// the bits of each system's double.
-using Batch = Packs<Pack>;
-using BatchMask = Packs<PackMask>;
-using BatchBits = Packs<PackBits>;
+// Values, masks (all ones where true) and the bits of values, for N packs:
+// a whole batch, or the systems of one pack on their own.
+template <std::size_t N>
+using Values = Packs<Pack, N>;
+template <std::size_t N>
+using Masks = Packs<PackMask, N>;
+template <std::size_t N>
+using Bits = Packs<PackBits, N>;
+
+// One entry of the eight systems, and its masks and bits.
+using Batch = Values<packs>;
+using BatchMask = Masks<packs>;
+using BatchBits = Bits<packs>;
 static_assert(sizeof(Batch) == sizeof(batch_entry), "a batch is stored as a batch_entry");
 
 // The batches a batch_entry array holds.  The kernels are compiled without
@@ -77,80 +85,108 @@ QUILLMORPH_INLINE const Batch* batches(const batch_entry* entries) {
 template <class Out, class F>
 QUILLMORPH_INLINE Out each_pack(F f) {
     Out out;
-    for (std::size_t k = 0; k < packs; ++k) out.pack[k] = f(k);
+    for (std::size_t k = 0; k < sizeof out.pack / sizeof out.pack[0]; ++k) out.pack[k] = f(k);
     return out;
 }
 
-QUILLMORPH_INLINE Batch broadcast(double x) {
-    return each_pack<Batch>([x](std::size_t) QUILLMORPH_INLINE_LAMBDA { return Pack{} + x; });
+template <std::size_t N = packs>
+QUILLMORPH_INLINE Values<N> broadcast(double x) {
+    return each_pack<Values<N>>([x](std::size_t) QUILLMORPH_INLINE_LAMBDA { return Pack{} + x; });
 }
 
 // ---- Arithmetic, each element rounded on its own ---------------------------
 
-#define QUILLMORPH_BATCH_OPERATOR(Type, Other, op, x_k, y_k)                                \
-    QUILLMORPH_INLINE Type operator op(const Type& x, const Other& y) {                     \
+#define QUILLMORPH_PACKS_OPERATOR(Type, Other, op, x_k, y_k)                                  \
+    template <std::size_t N>                                                                  \
+    QUILLMORPH_INLINE Type operator op(const Type& x, const Other& y) {                       \
         return each_pack<Type>([&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return x_k op y_k; }); \
     }
-QUILLMORPH_BATCH_OPERATOR(Batch, Batch, +, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(Batch, Batch, -, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(Batch, Batch, *, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(Batch, Batch, /, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(Batch, double, +, x.pack[k], y)
-QUILLMORPH_BATCH_OPERATOR(BatchBits, BatchBits, &, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(BatchBits, BatchBits, |, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(BatchBits, std::uint64_t, &, x.pack[k], y)
-QUILLMORPH_BATCH_OPERATOR(BatchBits, std::uint64_t, ^, x.pack[k], y)
-QUILLMORPH_BATCH_OPERATOR(BatchBits, std::uint64_t, +, x.pack[k], y)
-QUILLMORPH_BATCH_OPERATOR(BatchBits, std::uint64_t, -, x.pack[k], y)
-QUILLMORPH_BATCH_OPERATOR(BatchBits, BatchBits, -, x.pack[k], y.pack[k])
-QUILLMORPH_BATCH_OPERATOR(BatchMask, BatchMask, &, x.pack[k], y.pack[k])
-#undef QUILLMORPH_BATCH_OPERATOR
+QUILLMORPH_PACKS_OPERATOR(Values<N>, Values<N>, +, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Values<N>, Values<N>, -, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Values<N>, Values<N>, *, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Values<N>, Values<N>, /, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Values<N>, double, +, x.pack[k], y)
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, Bits<N>, &, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, Bits<N>, |, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, std::uint64_t, &, x.pack[k], y)
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, std::uint64_t, ^, x.pack[k], y)
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, std::uint64_t, +, x.pack[k], y)
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, std::uint64_t, -, x.pack[k], y)
+QUILLMORPH_PACKS_OPERATOR(Bits<N>, Bits<N>, -, x.pack[k], y.pack[k])
+QUILLMORPH_PACKS_OPERATOR(Masks<N>, Masks<N>, &, x.pack[k], y.pack[k])
+#undef QUILLMORPH_PACKS_OPERATOR
 
-QUILLMORPH_INLINE Batch& operator+=(Batch& x, const Batch& y) { return x = x + y; }
-QUILLMORPH_INLINE Batch& operator+=(Batch& x, double y) { return x = x + y; }
-QUILLMORPH_INLINE BatchBits& operator|=(BatchBits& x, const BatchBits& y) { return x = x | y; }
-QUILLMORPH_INLINE BatchBits operator~(const BatchBits& x) {
-    return each_pack<BatchBits>([&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return ~x.pack[k]; });
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N>& operator+=(Values<N>& x, const Values<N>& y) {
+    return x = x + y;
+}
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N>& operator+=(Values<N>& x, double y) {
+    return x = x + y;
+}
+template <std::size_t N>
+QUILLMORPH_INLINE Bits<N>& operator|=(Bits<N>& x, const Bits<N>& y) {
+    return x = x | y;
+}
+template <std::size_t N>
+QUILLMORPH_INLINE Bits<N> operator~(const Bits<N>& x) {
+    return each_pack<Bits<N>>([&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return ~x.pack[k]; });
 }
 
 // ---- Comparisons and selections ---------------------------------------------
 
-QUILLMORPH_INLINE BatchMask greater(const Batch& x, const Batch& y) {
-    return each_pack<BatchMask>(
+template <std::size_t N>
+QUILLMORPH_INLINE Masks<N> greater(const Values<N>& x, const Values<N>& y) {
+    return each_pack<Masks<N>>(
         [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return x.pack[k] > y.pack[k]; });
 }
-QUILLMORPH_INLINE BatchMask differ(const Batch& x, const Batch& y) {
-    return each_pack<BatchMask>(
+template <std::size_t N>
+QUILLMORPH_INLINE Masks<N> differ(const Values<N>& x, const Values<N>& y) {
+    return each_pack<Masks<N>>(
         [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return x.pack[k] != y.pack[k]; });
 }
-QUILLMORPH_INLINE BatchMask nonzero(const Batch& x) { return differ(x, Batch{}); }
+template <std::size_t N>
+QUILLMORPH_INLINE Masks<N> nonzero(const Values<N>& x) {
+    return differ(x, Values<N>{});
+}
 
 // Row numbers: which systems have row k, or a row above it.
-QUILLMORPH_INLINE BatchMask row_is(const Batch& rows, std::size_t k) {
+template <std::size_t N>
+QUILLMORPH_INLINE Masks<N> row_is(const Values<N>& rows, std::size_t k) {
     const double row = static_cast<double>(k);
-    return each_pack<BatchMask>(
+    return each_pack<Masks<N>>(
         [&](std::size_t p) QUILLMORPH_INLINE_LAMBDA { return rows.pack[p] == row; });
 }
-QUILLMORPH_INLINE BatchMask row_above(const Batch& rows, std::size_t k) {
+template <std::size_t N>
+QUILLMORPH_INLINE Masks<N> row_above(const Values<N>& rows, std::size_t k) {
     const double row = static_cast<double>(k);
-    return each_pack<BatchMask>(
+    return each_pack<Masks<N>>(
         [&](std::size_t p) QUILLMORPH_INLINE_LAMBDA { return rows.pack[p] < row; });
 }
-QUILLMORPH_INLINE Batch row_number(std::size_t k, const Batch& /*like*/) {
-    return broadcast(static_cast<double>(k));
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> row_number(std::size_t k, const Values<N>& /*like*/) {
+    return broadcast<N>(static_cast<double>(k));
 }
 
-QUILLMORPH_INLINE Batch select(const BatchMask& take, const Batch& x, const Batch& y) {
-    return each_pack<Batch>(
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> select(const Masks<N>& take, const Values<N>& x, const Values<N>& y) {
+    return each_pack<Values<N>>(
         [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return take.pack[k] ? x.pack[k] : y.pack[k]; });
 }
 
-QUILLMORPH_INLINE bool any(const BatchMask& m) {
-    PackMask all = m.pack[0];
-    for (std::size_t k = 1; k < packs; ++k) all |= m.pack[k];
-    std::int64_t any = 0;
-    for (std::size_t w = 0; w < pack_width; ++w) any |= all[w];
-    return any != 0;
+// The bitwise or of every element.
+template <class P, std::size_t N>
+QUILLMORPH_INLINE std::uint64_t or_of(const Packs<P, N>& v) {
+    P all = v.pack[0];
+    for (std::size_t k = 1; k < N; ++k) all |= v.pack[k];
+    std::uint64_t any = 0;
+    for (std::size_t w = 0; w < pack_width; ++w) any |= static_cast<std::uint64_t>(all[w]);
+    return any;
+}
+
+template <std::size_t N>
+QUILLMORPH_INLINE bool any(const Masks<N>& m) {
+    return or_of(m) != 0;
 }
 
 // ---- Bits --------------------------------------------------------------------
@@ -158,24 +194,26 @@ QUILLMORPH_INLINE bool any(const BatchMask& m) {
 // A cast between vector types of one size keeps the bits, pack by pack: a
 // copy of the whole batch's bytes went through the stack in halves, and the
 // wider loads that followed waited for them.
-QUILLMORPH_INLINE BatchBits bits_of(const Batch& v) {
-    return each_pack<BatchBits>(
+template <std::size_t N>
+QUILLMORPH_INLINE Bits<N> bits_of(const Values<N>& v) {
+    return each_pack<Bits<N>>(
         [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return (PackBits)v.pack[k]; });
 }
-QUILLMORPH_INLINE Batch value_of(const BatchBits& bits) {
-    return each_pack<Batch>(
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> value_of(const Bits<N>& bits) {
+    return each_pack<Values<N>>(
         [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return (Pack)bits.pack[k]; });
 }
 
-QUILLMORPH_INLINE Batch magnitude(const Batch& v) { return value_of(bits_of(v) & ~sign_bit); }
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> magnitude(const Values<N>& v) {
+    return value_of(bits_of(v) & ~sign_bit);
+}
 
 // Flags held in the top bit of each system's word.
-QUILLMORPH_INLINE bool any_flag(const BatchBits& flags) {
-    PackBits all = flags.pack[0];
-    for (std::size_t k = 1; k < packs; ++k) all |= flags.pack[k];
-    std::uint64_t any = 0;
-    for (std::size_t w = 0; w < pack_width; ++w) any |= all[w];
-    return (any & sign_bit) != 0;
+template <std::size_t N>
+QUILLMORPH_INLINE bool any_flag(const Bits<N>& flags) {
+    return (or_of(flags) & sign_bit) != 0;
 }
 // Bit l set when system l carries no flag.
 QUILLMORPH_INLINE std::uint32_t systems_without(const BatchBits& flags) {
@@ -189,46 +227,52 @@ QUILLMORPH_INLINE std::uint32_t systems_without(const BatchBits& flags) {
 // ---- The elimination's steps for a batch (linalg/elimination.h) --------------
 
 // Entry (r, c) of every system, r its own row: gathered by selection.
-QUILLMORPH_INLINE Batch gather(const Batch* v, std::size_t rows, std::size_t stride, const Batch& r,
-                               std::size_t c) {
-    Batch x = {};
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> gather(const Values<N>* v, std::size_t rows, std::size_t stride,
+                                   const Values<N>& r, std::size_t c) {
+    Values<N> x = {};
     for (std::size_t k = 0; k < rows; ++k) x = select(row_is(r, k), v[k * stride + c], x);
     return x;
 }
-QUILLMORPH_INLINE Batch entry(const Batch* a, std::size_t n, const Batch& r, std::size_t c) {
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> entry(const Values<N>* a, std::size_t n, const Values<N>& r,
+                                  std::size_t c) {
     return gather(a, n, n, r, c);
 }
 
-QUILLMORPH_INLINE std::size_t first_candidate(const Batch&) { return 1; }
-QUILLMORPH_INLINE Batch candidate(const Batch* a, std::size_t n, const Batch& r, std::size_t k,
-                                  std::size_t j) {
-    return select(row_above(r, k), a[k * n + j], Batch{});
+template <std::size_t N>
+QUILLMORPH_INLINE std::size_t first_candidate(const Values<N>&) {
+    return 1;
+}
+template <std::size_t N>
+QUILLMORPH_INLINE Values<N> candidate(const Values<N>* a, std::size_t n, const Values<N>& r,
+                                      std::size_t k, std::size_t j) {
+    return select(row_above(r, k), a[k * n + j], Values<N>{});
 }
 
 // Exchanges rows r and h and divides the pivot row and its right-hand side
 // by p, in the systems where found holds: every row is rewritten by
 // selection, and the pivot row is kept on the side.
-QUILLMORPH_INLINE elimination::PivotRow<Batch> take_pivot_row(Batch* a, Batch* b, std::size_t n,
-                                                              std::size_t j, const Batch& r,
-                                                              const Batch& h, const Batch& p,
-                                                              const BatchMask& found,
-                                                              Batch* pivot_row) {
+template <std::size_t N>
+QUILLMORPH_INLINE elimination::PivotRow<Values<N>> take_pivot_row(
+    Values<N>* a, Values<N>* b, std::size_t n, std::size_t j, const Values<N>& r,
+    const Values<N>& h, const Values<N>& p, const Masks<N>& found, Values<N>* pivot_row) {
     // Row -1 is no row: systems without a pivot store nothing.
-    const Batch none = broadcast(-1.0);
-    const Batch pivot_at = select(found, r, none);
-    const Batch exchange_at = select(found & differ(h, r), h, none);
-    const auto place = [&](Batch* v, std::size_t stride, std::size_t c,
-                           const Batch& pivot) QUILLMORPH_INLINE_LAMBDA {
-        const Batch displaced = gather(v, n, stride, r, c);
+    const Values<N> none = broadcast<N>(-1.0);
+    const Values<N> pivot_at = select(found, r, none);
+    const Values<N> exchange_at = select(found & differ(h, r), h, none);
+    const auto place = [&](Values<N>* v, std::size_t stride, std::size_t c,
+                           const Values<N>& pivot) QUILLMORPH_INLINE_LAMBDA {
+        const Values<N> displaced = gather(v, n, stride, r, c);
         for (std::size_t k = 0; k < n; ++k) {
-            Batch& e = v[k * stride + c];
+            Values<N>& e = v[k * stride + c];
             e = select(row_is(exchange_at, k), displaced, e);
             e = select(row_is(pivot_at, k), pivot, e);
         }
     };
-    const Batch pivot_b = elimination::divide(gather(b, n, 1, h, 0), p);
+    const Values<N> pivot_b = elimination::divide(gather(b, n, 1, h, 0), p);
     for (std::size_t c = 0; c < n; ++c) {
-        Batch pivot = entry(a, n, h, c);
+        Values<N> pivot = entry(a, n, h, c);
         if (c >= j) pivot = elimination::divide(pivot, p);
         pivot_row[c] = pivot;
         place(a, n, c, pivot);
@@ -237,12 +281,22 @@ QUILLMORPH_INLINE elimination::PivotRow<Batch> take_pivot_row(Batch* a, Batch* b
     return {pivot_row, pivot_b};
 }
 
-QUILLMORPH_INLINE bool column_skipped(const BatchMask&) { return false; }  // selections instead
-QUILLMORPH_INLINE bool skipped(std::size_t, const Batch&) { return false; }
-QUILLMORPH_INLINE BatchMask cleared(const BatchMask& found, const Batch& r, std::size_t i) {
-    return found & differ(r, broadcast(static_cast<double>(i)));
+template <std::size_t N>
+QUILLMORPH_INLINE bool column_skipped(const Masks<N>&) {
+    return false;  // selections instead
 }
-QUILLMORPH_INLINE bool rows_left(const Batch&, std::size_t) { return true; }
+template <std::size_t N>
+QUILLMORPH_INLINE bool skipped(std::size_t, const Values<N>&) {
+    return false;
+}
+template <std::size_t N>
+QUILLMORPH_INLINE Masks<N> cleared(const Masks<N>& found, const Values<N>& r, std::size_t i) {
+    return found & differ(r, broadcast<N>(static_cast<double>(i)));
+}
+template <std::size_t N>
+QUILLMORPH_INLINE bool rows_left(const Values<N>&, std::size_t) {
+    return true;
+}
 
 }  // namespace QUILLMORPH_KERNEL_NAMESPACE
 }  // namespace quillmorph
