@@ -35,7 +35,8 @@
  * negative QM_ERROR_ codes below; qm_status_string gives a sentence for it.
  * Arguments are checked before anything is allocated, and a failed call
  * leaks nothing.  The library never prints, never installs signal handlers,
- * never exits or aborts, and keeps no global state.
+ * never exits or aborts, and keeps no global state beyond the copy of its
+ * vector code, chosen once (qm_vector_target).
  *
  * Threads.  Calls are safe from several threads at once, each with its own
  * images (a qm_options may be shared while no thread changes it), and give
