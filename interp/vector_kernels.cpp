@@ -45,10 +45,8 @@ void solve_models(batch_entry* b, batch_entry* a) {
 }
 
 void assemble_block_bands(const batch_entry* a, batch_entry* matrix) {
-    const Batch* coefficient = batches(a);
-    const Batch terms[model_order] = {coefficient[0], coefficient[1], coefficient[2],
-                                      coefficient[3]};
-    assembly::assemble_block_band(terms, batches(matrix));
+    assembly::assemble_block_band(reinterpret_cast<const Batch(&)[model_order]>(*batches(a)),
+                                  batches(matrix));
 }
 
 std::uint32_t solve_blocks(batch_entry* b, batch_entry* a, std::uint32_t finished_rows) {
