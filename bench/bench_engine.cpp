@@ -225,4 +225,14 @@ BENCHMARK(BM_EstimateBatchDiagonal);
 BENCHMARK(BM_EstimateBatchAxial);
 BENCHMARK(BM_UpscaleImage)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+// The copy of the vector kernels every figure above comes from, in the
+// context the benchmark prints first (QUILLMORPH_CPU chooses another).
+int main(int argc, char** argv) {
+    const char* copy = quillmorph::vector_target_name();
+    benchmark::AddCustomContext("vector code", copy ? copy : "none (QUILLMORPH_CPU refused)");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

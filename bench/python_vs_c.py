@@ -136,7 +136,8 @@ def main():
         ctypes.c_void_p,
     ]
     side = arguments.side
-    print(f"quillmorph {quillmorph.__version__}, {side} x {side}, {arguments.rounds} rounds")
+    print(f"quillmorph {quillmorph.__version__} ({quillmorph.vector_target()} vector code), "
+          f"{side} x {side}, {arguments.rounds} rounds")
     print(f"{'threads':>7}  {'call':<26} {'median':>9}  {'ratio to C':>10}")
     for threads in (1, 0):
         for name, (median, ratio) in time_calls(qm, side, threads, arguments.rounds).items():

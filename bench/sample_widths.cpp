@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     }
     qm_options_free(options);
     const double a = median(eight), b = median(sixteen);
-    std::printf("%d x %d, 1 thread, medians of %d alternating rounds:\n", side, side, rounds);
+    std::printf("%d x %d, 1 thread, medians of %d alternating rounds, %s vector code:\n", side,
+                side, rounds, qm_vector_target());
     std::printf("  8-bit  %.3f s\n  16-bit %.3f s\n  16-bit / 8-bit %.3f\n", a, b, b / a);
     return 0;
 }

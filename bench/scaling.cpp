@@ -23,6 +23,7 @@
 #include "interp/pipeline.h"
 #include "interp/pixels.h"
 #include "interp/upscale.h"
+#include "interp/vector_kernels.h"
 
 namespace quillmorph {
 
@@ -391,6 +392,7 @@ int main(int argc, char** argv) {
         // --projected-only: no real runs, for trying out the rules quickly
         measure = measure && std::strcmp(argv[i], "--projected-only") != 0;
     }
+    if (!json) std::printf("vector code: %s\n", vector_target_name());
     std::vector<Figures> all;
     for (const auto& size : {std::pair<int, int>{1024, 1024}, std::pair<int, int>{4096, 1024}})
         all.push_back(figures_for(size.first, size.second, measure));
