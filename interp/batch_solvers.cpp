@@ -41,8 +41,7 @@ std::uint32_t solve_banded_batch(int n, int bandwidth, batch_entry* b, batch_ent
     if (n <= 0 || n > static_cast<int>(max_batch_unknowns) || bandwidth < 0) return 0;
     const std::size_t size = static_cast<std::size_t>(n);
     const std::size_t band = static_cast<std::size_t>(bandwidth);
-    return vector_kernels()->solve_banded(size, band < size ? band : size - 1, b, a,
-                                          finished_rows);
+    return vector_kernels()->solve_banded(size, band < size ? band : size - 1, b, a, finished_rows);
 }
 
 }  // namespace quillmorph

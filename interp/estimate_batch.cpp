@@ -24,9 +24,9 @@ namespace {
 // whole vector through the stack and back (WebAssembly's build spent more
 // time on that than on the fits it feeds).  The same store to GCC.
 void set_system(batch_entry& entry, int system, double x) {
-    std::memcpy(reinterpret_cast<unsigned char*>(&entry) +
-                    static_cast<std::size_t>(system) * sizeof x,
-                &x, sizeof x);
+    std::memcpy(
+        reinterpret_cast<unsigned char*>(&entry) + static_cast<std::size_t>(system) * sizeof x, &x,
+        sizeof x);
 }
 
 // One target on its own, the way estimate_on_lattice does it; block gets the

@@ -45,7 +45,8 @@ Estimator* new_estimators(int count, double maxval) {
                                           static_cast<std::size_t>(count) * sizeof(Estimator));
     if (!memory) return nullptr;
     Estimator* estimators = static_cast<Estimator*>(memory);
-    for (int i = 0; i < count; ++i) new (&estimators[i]) Estimator{{}, {}, {}, {}, {}, {}, maxval, kernels};
+    for (int i = 0; i < count; ++i)
+        new (&estimators[i]) Estimator{{}, {}, {}, {}, {}, {}, maxval, kernels};
     return estimators;
 }
 

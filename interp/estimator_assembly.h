@@ -76,7 +76,8 @@ __attribute__((always_inline)) inline void assemble_models(const double* const w
                                                            int stride, Batch* vector,
                                                            Batch* matrix) {
     static_assert(sizeof(Batch) == batch_size * sizeof(double), "a batch holds a double each");
-    const auto gather = [windows, stride](Offset at, Batch& samples) __attribute__((always_inline)) {
+    const auto gather =
+        [ windows, stride ](Offset at, Batch & samples) __attribute__((always_inline)) {
         double values[batch_size];
         for (int l = 0; l < batch_size; ++l) values[l] = sample_at(windows[l], stride, at);
         std::memcpy(static_cast<void*>(&samples), values, sizeof samples);

@@ -42,8 +42,8 @@ enum UpscaleStatus {
     upscale_write_failed,
     // Nothing was read or written:
     upscale_no_memory,
-    upscale_bad_size,   // a side below min_image_side
-    upscale_too_large,  // a size image_size_supported refuses
+    upscale_bad_size,        // a side below min_image_side
+    upscale_too_large,       // a size image_size_supported refuses
     upscale_no_vector_code,  // QUILLMORPH_CPU ruled out every copy (vector_kernels())
 };
 

@@ -23,8 +23,8 @@
 
 namespace quillmorph {
 
-#define QUILLMORPH_KERNEL_COPY(space) \
-    namespace space {                 \
+#define QUILLMORPH_KERNEL_COPY(space)   \
+    namespace space {                   \
     extern const VectorKernels kernels; \
     }
 #if defined(QUILLMORPH_KERNELS_AVX512)

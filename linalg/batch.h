@@ -49,13 +49,22 @@ typedef std::uint64_t PackBits __attribute__((vector_size(pack_width * sizeof(st
 // wait for those stores (AVX2's solves took half as long again).
 template <class P, std::size_t N>
 struct Packs {
+    static constexpr std::size_t count = N;
     P pack[N];
 
     Packs() = default;
-    QUILLMORPH_INLINE Packs(const Packs& other) { *this = other; }
+    QUILLMORPH_INLINE Packs(const Packs& other) { copy(other); }
+    // Pack by pack: a copy onto itself is harmless, and a test for it would
+    // be a branch in the kernels' every assignment.
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
     QUILLMORPH_INLINE Packs& operator=(const Packs& other) {
-        for (std::size_t k = 0; k < N; ++k) pack[k] = other.pack[k];
+        copy(other);
         return *this;
+    }
+
+   private:
+    QUILLMORPH_INLINE void copy(const Packs& other) {
+        for (std::size_t k = 0; k < N; ++k) pack[k] = other.pack[k];
     }
 };
 
@@ -85,7 +94,7 @@ QUILLMORPH_INLINE const Batch* batches(const batch_entry* entries) {
 template <class Out, class F>
 QUILLMORPH_INLINE Out each_pack(F f) {
     Out out;
-    for (std::size_t k = 0; k < sizeof out.pack / sizeof out.pack[0]; ++k) out.pack[k] = f(k);
+    for (std::size_t k = 0; k < Out::count; ++k) out.pack[k] = f(k);
     return out;
 }
 
@@ -96,10 +105,11 @@ QUILLMORPH_INLINE Values<N> broadcast(double x) {
 
 // ---- Arithmetic, each element rounded on its own ---------------------------
 
-#define QUILLMORPH_PACKS_OPERATOR(Type, Other, op, x_k, y_k)                                  \
-    template <std::size_t N>                                                                  \
-    QUILLMORPH_INLINE Type operator op(const Type& x, const Other& y) {                       \
-        return each_pack<Type>([&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return x_k op y_k; }); \
+#define QUILLMORPH_PACKS_OPERATOR(Type, Other, op, x_k, y_k)                         \
+    template <std::size_t N>                                                         \
+    QUILLMORPH_INLINE Type operator op(const Type& x, const Other& y) {              \
+        return each_pack<Type>([&](std::size_t k)                                    \
+                                   QUILLMORPH_INLINE_LAMBDA { return x_k op y_k; }); \
     }
 QUILLMORPH_PACKS_OPERATOR(Values<N>, Values<N>, +, x.pack[k], y.pack[k])
 QUILLMORPH_PACKS_OPERATOR(Values<N>, Values<N>, -, x.pack[k], y.pack[k])
@@ -137,13 +147,13 @@ QUILLMORPH_INLINE Bits<N> operator~(const Bits<N>& x) {
 
 template <std::size_t N>
 QUILLMORPH_INLINE Masks<N> greater(const Values<N>& x, const Values<N>& y) {
-    return each_pack<Masks<N>>(
-        [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return x.pack[k] > y.pack[k]; });
+    return each_pack<Masks<N>>([&](std::size_t k)
+                                   QUILLMORPH_INLINE_LAMBDA { return x.pack[k] > y.pack[k]; });
 }
 template <std::size_t N>
 QUILLMORPH_INLINE Masks<N> differ(const Values<N>& x, const Values<N>& y) {
-    return each_pack<Masks<N>>(
-        [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return x.pack[k] != y.pack[k]; });
+    return each_pack<Masks<N>>([&](std::size_t k)
+                                   QUILLMORPH_INLINE_LAMBDA { return x.pack[k] != y.pack[k]; });
 }
 template <std::size_t N>
 QUILLMORPH_INLINE Masks<N> nonzero(const Values<N>& x) {
@@ -154,14 +164,14 @@ QUILLMORPH_INLINE Masks<N> nonzero(const Values<N>& x) {
 template <std::size_t N>
 QUILLMORPH_INLINE Masks<N> row_is(const Values<N>& rows, std::size_t k) {
     const double row = static_cast<double>(k);
-    return each_pack<Masks<N>>(
-        [&](std::size_t p) QUILLMORPH_INLINE_LAMBDA { return rows.pack[p] == row; });
+    return each_pack<Masks<N>>([&](std::size_t p)
+                                   QUILLMORPH_INLINE_LAMBDA { return rows.pack[p] == row; });
 }
 template <std::size_t N>
 QUILLMORPH_INLINE Masks<N> row_above(const Values<N>& rows, std::size_t k) {
     const double row = static_cast<double>(k);
-    return each_pack<Masks<N>>(
-        [&](std::size_t p) QUILLMORPH_INLINE_LAMBDA { return rows.pack[p] < row; });
+    return each_pack<Masks<N>>([&](std::size_t p)
+                                   QUILLMORPH_INLINE_LAMBDA { return rows.pack[p] < row; });
 }
 template <std::size_t N>
 QUILLMORPH_INLINE Values<N> row_number(std::size_t k, const Values<N>& /*like*/) {
@@ -170,8 +180,9 @@ QUILLMORPH_INLINE Values<N> row_number(std::size_t k, const Values<N>& /*like*/)
 
 template <std::size_t N>
 QUILLMORPH_INLINE Values<N> select(const Masks<N>& take, const Values<N>& x, const Values<N>& y) {
-    return each_pack<Values<N>>(
-        [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return take.pack[k] ? x.pack[k] : y.pack[k]; });
+    return each_pack<Values<N>>([&](std::size_t k) QUILLMORPH_INLINE_LAMBDA {
+        return take.pack[k] ? x.pack[k] : y.pack[k];
+    });
 }
 
 // The bitwise or of every element.
@@ -196,13 +207,13 @@ QUILLMORPH_INLINE bool any(const Masks<N>& m) {
 // wider loads that followed waited for them.
 template <std::size_t N>
 QUILLMORPH_INLINE Bits<N> bits_of(const Values<N>& v) {
-    return each_pack<Bits<N>>(
-        [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return (PackBits)v.pack[k]; });
+    return each_pack<Bits<N>>([&](std::size_t k)
+                                  QUILLMORPH_INLINE_LAMBDA { return (PackBits)v.pack[k]; });
 }
 template <std::size_t N>
 QUILLMORPH_INLINE Values<N> value_of(const Bits<N>& bits) {
-    return each_pack<Values<N>>(
-        [&](std::size_t k) QUILLMORPH_INLINE_LAMBDA { return (Pack)bits.pack[k]; });
+    return each_pack<Values<N>>([&](std::size_t k)
+                                    QUILLMORPH_INLINE_LAMBDA { return (Pack)bits.pack[k]; });
 }
 
 template <std::size_t N>
@@ -261,15 +272,15 @@ QUILLMORPH_INLINE elimination::PivotRow<Values<N>> take_pivot_row(
     const Values<N> none = broadcast<N>(-1.0);
     const Values<N> pivot_at = select(found, r, none);
     const Values<N> exchange_at = select(found & differ(h, r), h, none);
-    const auto place = [&](Values<N>* v, std::size_t stride, std::size_t c,
-                           const Values<N>& pivot) QUILLMORPH_INLINE_LAMBDA {
-        const Values<N> displaced = gather(v, n, stride, r, c);
-        for (std::size_t k = 0; k < n; ++k) {
-            Values<N>& e = v[k * stride + c];
-            e = select(row_is(exchange_at, k), displaced, e);
-            e = select(row_is(pivot_at, k), pivot, e);
-        }
-    };
+    const auto place = [&](Values<N>* v, std::size_t stride, std::size_t c, const Values<N>& pivot)
+                           QUILLMORPH_INLINE_LAMBDA {
+                               const Values<N> displaced = gather(v, n, stride, r, c);
+                               for (std::size_t k = 0; k < n; ++k) {
+                                   Values<N>& e = v[k * stride + c];
+                                   e = select(row_is(exchange_at, k), displaced, e);
+                                   e = select(row_is(pivot_at, k), pivot, e);
+                               }
+                           };
     const Values<N> pivot_b = elimination::divide(gather(b, n, 1, h, 0), p);
     for (std::size_t c = 0; c < n; ++c) {
         Values<N> pivot = entry(a, n, h, c);

@@ -27,8 +27,8 @@ constexpr int batch_size = 8;
 // for storage and for reading or writing one system's value (v[l]); the
 // kernels compute on it at the processor's own width.  Aligned to its size
 // so that a kernel of any width reads it in whole vectors.
-typedef double batch_entry __attribute__((vector_size(batch_size * sizeof(double)),
-                                          aligned(batch_size * sizeof(double))));
+typedef double batch_entry
+    __attribute__((vector_size(batch_size * sizeof(double)), aligned(batch_size * sizeof(double))));
 
 // The largest batch system the solvers take side by side (a row mask of 32
 // bits describes it).

@@ -53,9 +53,7 @@ Features read_features() {
     return f;
 }
 
-bool saves(const Features& f, unsigned long long state) {
-    return (f.saved_state & state) == state;
-}
+bool saves(const Features& f, unsigned long long state) { return (f.saved_state & state) == state; }
 
 #if defined(__APPLE__)
 bool system_says(const char* name) {

@@ -148,8 +148,8 @@ std::vector<double> random_window(std::mt19937_64& gen, int kind) {
 // System l of the vectors got against want, element i wherever wanted(i).
 template <typename Wanted>
 ::testing::AssertionResult system_holds(const batch_entry* got, std::size_t l,
-                                      const std::vector<double>& want, Wanted wanted,
-                                      const char* what) {
+                                        const std::vector<double>& want, Wanted wanted,
+                                        const char* what) {
     for (std::size_t i = 0; i < want.size(); ++i)
         if (wanted(i) && !same_value_bits(got[i][l], want[i]))
             return ::testing::AssertionFailure()

@@ -241,9 +241,10 @@ PyDoc_STRVAR(region_window_doc,
              "HALO LR pixels, clipped to the image), with the library's status code.");
 PyDoc_STRVAR(status_string_doc,
              "status_string(status) -> str\n\nThe library's sentence for a status code.");
-PyDoc_STRVAR(vector_target_doc,
-             "vector_target() -> Optional[str]\n\nThe copy of the vector code the library runs, or None\n"
-             "when QUILLMORPH_CPU names one that is unknown or that this processor cannot run.");
+PyDoc_STRVAR(
+    vector_target_doc,
+    "vector_target() -> Optional[str]\n\nThe copy of the vector code the library runs, or None\n"
+    "when QUILLMORPH_CPU names one that is unknown or that this processor cannot run.");
 PyDoc_STRVAR(module_doc,
              "The compiled half of quillmorph: the library's calls on 2-D buffers.  Use the\n"
              "quillmorph package instead.");
