@@ -34,6 +34,10 @@ void solve_models(batch_entry* b, batch_entry* a) {
     using OnePack = Values<1>;
     Batch* batch_b = batches(b);
     Batch* batch_a = batches(a);
+    if constexpr (packs == 1) {  // a batch is one register: solved where it lies
+        elimination::eliminate<Batch, model_order>(model_order, batch_b, batch_a);
+        return;
+    }
     for (std::size_t k = 0; k < packs; ++k) {
         OnePack one_b[model_order], one_a[model_order * model_order];
         for (int i = 0; i < model_order; ++i) one_b[i].pack[0] = batch_b[i].pack[k];
