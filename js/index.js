@@ -7,21 +7,17 @@
 // and then to let the event loop run (the call is suspended meanwhile), so
 // that a long call neither freezes its thread nor misses an abort.
 import createQuillmorphModule from './dist/quillmorph_wasm.js';
-import { abortError, checkArguments, checkRGBA } from './checks.js';
+import { abortError, checkArguments, checkLength, checkRGBA, checkSides } from './checks.js';
 
 const wasmUrl = new URL('./dist/quillmorph_wasm.wasm', import.meta.url);
 
 // How long a call runs between two turns of the event loop.
 const millisecondsBetweenYields = 25;
 
-// Status codes of the C API (include/quillmorph.h).
-const QM_OK = 0;
-const QM_ERROR_ARGUMENT = -1;
-const QM_ERROR_SIZE = -2;
-const QM_ERROR_TOO_LARGE = -3;
-const QM_ERROR_NO_MEMORY = -4;
-const QM_ERROR_CANCELLED = -7;
-const QM_ERROR_SAMPLE = -8;
+// A module whose memory grew past this during a call is dropped after it,
+// so that its memory goes back: WebAssembly memory never shrinks, and a new
+// instance of the compiled module costs a few milliseconds.
+const largestKeptMemory = 64 * 2 ** 20;
 
 async function wasmBytes() {
   if (wasmUrl.protocol === 'file:') {
@@ -47,7 +43,7 @@ function warmUp(module) {
   if (lr && hr) {
     for (let i = 0; i < warmUpSide * warmUpSide; i++) module.HEAPU8[lr + i] = (i * 37) ^ (i >> 6);
     module.qmProgress = () => 0;
-    module._qmjs_upscale(1, lr, warmUpSide, warmUpSide, hr, 255);
+    module._qmjs_upscale(1, lr, warmUpSide, warmUpSide, hr, 255, 1);
     module.qmProgress = null;
   }
   module._free(hr);
@@ -55,16 +51,49 @@ function warmUp(module) {
   return module;
 }
 
+// The compiled module, kept for the process: instances come and go.
+let compiled = null;
+function compiledModule() {
+  if (!compiled) {
+    compiled = wasmBytes().then((bytes) => WebAssembly.compile(bytes));
+    compiled.catch(() => {
+      compiled = null;
+    });
+  }
+  return compiled;
+}
+
+async function instantiate() {
+  const wasm = await compiledModule();
+  const module = await createQuillmorphModule({
+    instantiateWasm(imports, receive) {
+      WebAssembly.instantiate(wasm, imports).then((instance) => receive(instance, wasm));
+      return {};
+    },
+  });
+  module._qmjs_statuses();
+  return warmUp(module);
+}
+
 let instance = null;
-async function loadModule() {
+function loadModule() {
   if (!instance) {
-    instance = wasmBytes().then(async (wasmBinary) => warmUp(await createQuillmorphModule({ wasmBinary })));
+    const loading = instantiate().catch((error) => {
+      throw new Error(`quillmorph: the module could not be loaded: ${error.message}`, { cause: error });
+    });
+    instance = loading;
     // A failed load may be tried again by the next call.
-    instance.catch(() => {
-      instance = null;
+    loading.catch(() => {
+      if (instance === loading) instance = null;
     });
   }
   return instance;
+}
+
+// Forgets the instance: the next call makes a new one.
+function dropModule(module) {
+  module.dropped = true;
+  instance = null;
 }
 
 // A turn of the event loop: a macrotask, so that timers, messages and
@@ -85,13 +114,19 @@ const nextTurn =
 // The module runs one call at a time: a suspended call holds its stack.
 let queue = Promise.resolve();
 
+function enqueue(work) {
+  const run = queue.then(work);
+  queue = run.catch(() => {});
+  return run;
+}
+
 /**
  * Doubles the resolution of a width x height grayscale image.
  *
  * @param {Uint8Array | Uint8ClampedArray | Uint16Array} pixels the samples, row by row
  * @param {number} width
  * @param {number} height
- * @param {{maxval?: number, onProgress?: (rowsDone: number, rowsTotal: number) => void, signal?: AbortSignal}} [options]
+ * @param {{maxval?: number, threads?: number, onProgress?: (rowsDone: number, rowsTotal: number) => void, signal?: AbortSignal}} [options]
  *   maxval: the largest value a sample may take (default 255 or 65535)
  * @returns {Promise<Uint8Array | Uint8ClampedArray | Uint16Array>} the 2*width x 2*height image, of the input's kind
  */
@@ -99,14 +134,59 @@ export async function upscale(pixels, width, height, options) {
   // Being async, a throw here rejects the promise.
   const call = checkArguments(pixels, width, height, options);
   if (call.signal?.aborted) throw abortError(call.signal);
-  const run = queue.then(() => upscaleNow(pixels, width, height, call));
-  queue = run.catch(() => {});
-  return run;
+  return enqueue(() => upscaleNow(pixels, width, height, call));
 }
 
-async function upscaleNow(pixels, width, height, { bits, maxval, onProgress, signal }) {
+// The bytes as people read them: "1.5 GB".
+function bytesText(bytes) {
+  const units = ['bytes', 'KB', 'MB', 'GB', 'TB'];
+  let unit = 0;
+  while (bytes >= 1024 && unit < units.length - 1) {
+    bytes /= 1024;
+    unit++;
+  }
+  return `${unit === 0 ? bytes : bytes.toFixed(1)} ${units[unit]}`;
+}
+
+// Throws the RangeError of a size the library refuses, or of a call that
+// would not fit the module's memory; returns the bytes the call needs.
+function checkSize(module, width, height, bits, threads) {
+  const status = module._qm_check_size(width, height);
+  if (status !== module.qmStatus.ok) throw statusError(module, status, `a ${width} x ${height} image`);
+  const needed = module._qmjs_call_bytes(bits / 8, width, height, threads);
+  if (needed < 0) throw statusError(module, module.qmStatus.tooLarge, `a ${width} x ${height} image`);
+  const room = module._qmjs_heap_room();
+  if (needed > room) {
+    throw new RangeError(
+      `quillmorph: a ${width} x ${height} image of ${bits}-bit samples needs ${bytesText(needed)} of memory, ` +
+        `and the module can have ${bytesText(room)} more`,
+    );
+  }
+  return needed;
+}
+
+/**
+ * What a call on a width x height image takes of the module's memory, at
+ * the moment: { bytes, available }.  Rejects with a RangeError that gives
+ * the limit when the library refuses the size or the memory is short, as
+ * upscale() would.  options: { bits: 8 or 16, threads }.
+ */
+export async function memoryFor(width, height, { bits = 8, threads = 0 } = {}) {
+  checkSides(width, height);
+  if (bits !== 8 && bits !== 16) throw new RangeError(`quillmorph: bits must be 8 or 16, not ${bits}`);
+  return enqueue(async () => {
+    const module = await loadModule();
+    const bytes = checkSize(module, width, height, bits, threads);
+    return { bytes, available: module._qmjs_heap_room() };
+  });
+}
+
+async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, onProgress, signal }) {
   if (signal?.aborted) throw abortError(signal);
+  // The array may have changed since the call was made: it is read now.
+  checkLength('pixels', pixels, width * height, `a ${width} x ${height} image`);
   const module = await loadModule();
+  checkSize(module, width, height, bits, threads);
   const sampleBytes = bits / 8;
   const lrBytes = sampleBytes * width * height;
   const hrBytes = 4 * lrBytes;
@@ -133,7 +213,7 @@ async function upscaleNow(pixels, width, height, { bits, maxval, onProgress, sig
     hr = lr && module._malloc(hrBytes);
     if (!lr || !hr) {
       throw new RangeError(
-        `quillmorph: a ${width} x ${height} image needs ${lrBytes + hrBytes} bytes, more than the module's memory can hold`,
+        `quillmorph: a ${width} x ${height} image needs ${bytesText(lrBytes + hrBytes)}, more than the module's memory can hold`,
       );
     }
     heap(module, bits).set(pixels, lr / sampleBytes);
@@ -141,24 +221,25 @@ async function upscaleNow(pixels, width, height, { bits, maxval, onProgress, sig
       module.ccall(
         'qmjs_upscale',
         'number',
-        ['number', 'number', 'number', 'number', 'number', 'number'],
-        [sampleBytes, lr, width, height, hr, maxval],
+        ['number', 'number', 'number', 'number', 'number', 'number', 'number'],
+        [sampleBytes, lr, width, height, hr, maxval, 1],
         { async: true },
       ),
     );
     if (hookError) throw hookError;
-    if (status === QM_ERROR_CANCELLED) throw abortError(signal);
-    if (status !== QM_OK) throw statusError(module, status);
+    if (status === module.qmStatus.cancelled) throw abortError(signal);
+    if (status !== module.qmStatus.ok) throw statusError(module, status, `a ${width} x ${height} image`);
     // The heap may have grown during the call: heap() gives its view now.
-    const result = new pixels.constructor(4 * pixels.length);
+    const result = new Kind(4 * pixels.length);
     result.set(heap(module, bits).subarray(hr / sampleBytes, hr / sampleBytes + result.length));
     return result;
   } finally {
-    if (instance) {
+    module.qmProgress = null;
+    if (!module.dropped) {
       module._free(hr);
       module._free(lr);
+      if (module.HEAPU8.length > largestKeptMemory) dropModule(module);
     }
-    module.qmProgress = null;
   }
 }
 
@@ -173,24 +254,18 @@ async function callModule(module, call) {
   try {
     return await call();
   } catch (error) {
-    instance = null;
+    dropModule(module);
     throw error;
   }
 }
 
-function statusError(module, status) {
-  const text = `quillmorph: ${module.UTF8ToString(module._qm_status_string(status))}`;
-  switch (status) {
-    case QM_ERROR_SIZE:
-    case QM_ERROR_TOO_LARGE:
-    case QM_ERROR_SAMPLE:
-    case QM_ERROR_NO_MEMORY:
-      return new RangeError(text);
-    case QM_ERROR_ARGUMENT:
-      return new TypeError(text);
-    default:
-      return new Error(text);
-  }
+// The error of a status the library gave, with its sentence.
+function statusError(module, status, what) {
+  const text = `quillmorph: ${what} cannot be upscaled: ${module.UTF8ToString(module._qm_status_string(status))}`;
+  const { argument, size, tooLarge, noMemory, sample } = module.qmStatus;
+  if ([size, tooLarge, sample, noMemory].includes(status)) return new RangeError(text);
+  if (status === argument) return new TypeError(text);
+  return new Error(text);
 }
 
 /**
@@ -203,7 +278,7 @@ function statusError(module, status) {
  * @returns {Promise<Uint8ClampedArray>} the 2*width x 2*height RGBA image
  */
 export async function upscaleRGBA(rgba, width, height, options) {
-  const { maxval, onProgress, signal } = checkRGBA(rgba, width, height, options);
+  const { maxval, threads, onProgress, signal } = checkRGBA(rgba, width, height, options);
   const pixels = width * height;
   const gray = isGray(rgba);
   const opaque = isOpaque(rgba);
@@ -217,6 +292,7 @@ export async function upscaleRGBA(rgba, width, height, options) {
     for (let i = 0; i < pixels; i++) plane[i] = rgba[4 * i + channel];
     const upscaled = await upscale(plane, width, height, {
       maxval,
+      threads,
       signal,
       onProgress:
         onProgress &&
@@ -243,6 +319,12 @@ export async function version() {
   return module.UTF8ToString(module._qm_version_string());
 }
 
+/** The threads a call with threads: 0 runs on: 1 in this module, built without threads. */
+export async function threads() {
+  await loadModule();
+  return 1;
+}
+
 /**
  * Bytes of the module's heap in use, between calls: what a leak would make
  * grow.
@@ -250,4 +332,14 @@ export async function version() {
 export async function memoryInUse() {
   const module = await loadModule();
   return module._qmjs_heap_in_use();
+}
+
+/**
+ * Bytes of WebAssembly memory the package holds now: the module's whole
+ * memory, which only a new instance gives back (after a call that made it
+ * grow past a limit), or 0 while no module is loaded.
+ */
+export async function memoryHeld() {
+  const module = await instance?.catch(() => null);
+  return module ? module.HEAPU8.length : 0;
 }
