@@ -135,3 +135,14 @@ export function abortError(signal) {
   if (signal?.reason !== undefined) return signal.reason;
   return new DOMException('quillmorph: the upscale was aborted', 'AbortError');
 }
+
+/** Bytes as people read them: "1.5 GB". */
+export function bytesText(bytes) {
+  const units = ['bytes', 'KB', 'MB', 'GB', 'TB'];
+  let unit = 0;
+  while (bytes >= 1024 && unit < units.length - 1) {
+    bytes /= 1024;
+    unit++;
+  }
+  return `${unit === 0 ? bytes : bytes.toFixed(1)} ${units[unit]}`;
+}

@@ -45,10 +45,11 @@ export function upscale(pixels: Uint8Array, width: number, height: number, optio
 
 /**
  * What a call on a width x height image of `bits`-bit samples (8, the
- * default, or 16) takes of the module's memory now, its input, output and
- * working memory, and what the module can still have, in bytes.  Rejects
- * with a RangeError that gives the limit where upscale() would refuse the
- * size.
+ * default, or 16) takes of the module's memory, its input, output and
+ * working memory, and what the module can still have, in bytes: upscale()
+ * refuses a call whose bytes exceed what is available.  Rejects with a
+ * RangeError, as upscale() would, for a size the library refuses whatever
+ * the memory.
  */
 export function memoryFor(
   width: number,

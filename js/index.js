@@ -7,7 +7,7 @@
 // and then to let the event loop run (the call is suspended meanwhile), so
 // that a long call neither freezes its thread nor misses an abort.
 import createQuillmorphModule from './dist/quillmorph_wasm.js';
-import { abortError, checkArguments, checkLength, checkRGBA, checkSides } from './checks.js';
+import { abortError, bytesText, checkArguments, checkLength, checkRGBA, checkSides } from './checks.js';
 
 const wasmUrl = new URL('./dist/quillmorph_wasm.wasm', import.meta.url);
 
@@ -137,24 +137,20 @@ export async function upscale(pixels, width, height, options) {
   return enqueue(() => upscaleNow(pixels, width, height, call));
 }
 
-// The bytes as people read them: "1.5 GB".
-function bytesText(bytes) {
-  const units = ['bytes', 'KB', 'MB', 'GB', 'TB'];
-  let unit = 0;
-  while (bytes >= 1024 && unit < units.length - 1) {
-    bytes /= 1024;
-    unit++;
-  }
-  return `${unit === 0 ? bytes : bytes.toFixed(1)} ${units[unit]}`;
-}
-
-// Throws the RangeError of a size the library refuses, or of a call that
-// would not fit the module's memory; returns the bytes the call needs.
-function checkSize(module, width, height, bits, threads) {
+// The heap bytes a call needs, after the library's own size check: a size
+// it refuses throws its RangeError.
+function callBytes(module, width, height, bits, threads) {
   const status = module._qm_check_size(width, height);
   if (status !== module.qmStatus.ok) throw statusError(module, status, `a ${width} x ${height} image`);
   const needed = module._qmjs_call_bytes(bits / 8, width, height, threads);
   if (needed < 0) throw statusError(module, module.qmStatus.tooLarge, `a ${width} x ${height} image`);
+  return needed;
+}
+
+// Throws the RangeError of a call that the library refuses or that would not
+// fit the module's memory, with the limit.
+function checkSize(module, width, height, bits, threads) {
+  const needed = callBytes(module, width, height, bits, threads);
   const room = module._qmjs_heap_room();
   if (needed > room) {
     throw new RangeError(
@@ -162,22 +158,20 @@ function checkSize(module, width, height, bits, threads) {
         `and the module can have ${bytesText(room)} more`,
     );
   }
-  return needed;
 }
 
 /**
- * What a call on a width x height image takes of the module's memory, at
- * the moment: { bytes, available }.  Rejects with a RangeError that gives
- * the limit when the library refuses the size or the memory is short, as
- * upscale() would.  options: { bits: 8 or 16, threads }.
+ * What a call on a width x height image takes of the module's memory (its
+ * input, output and working memory) and what the module can still have, in
+ * bytes: { bytes, available }.  Rejects as upscale() would for a size the
+ * library refuses.  options: { bits: 8 or 16, threads }.
  */
 export async function memoryFor(width, height, { bits = 8, threads = 0 } = {}) {
   checkSides(width, height);
   if (bits !== 8 && bits !== 16) throw new RangeError(`quillmorph: bits must be 8 or 16, not ${bits}`);
   return enqueue(async () => {
     const module = await loadModule();
-    const bytes = checkSize(module, width, height, bits, threads);
-    return { bytes, available: module._qmjs_heap_room() };
+    return { bytes: callBytes(module, width, height, bits, threads), available: module._qmjs_heap_room() };
   });
 }
 
