@@ -5,7 +5,7 @@
 // made into a bitmap again in the worker.
 //
 // The page's state is in <html data-state>: loading, ready, working, done,
-// cancelled or failed.  The full-resolution result is in canvas#result, a
+// cancelled or failed; <html data-calls> counts its calls on the worker.  The full-resolution result is in canvas#result, a
 // bitmaprenderer canvas (draw it into a 2d canvas to read its pixels).
 import { QuillmorphWorker } from '../js/worker.js';
 import { bytesText } from '../js/checks.js';
@@ -31,6 +31,18 @@ const worker = new QuillmorphWorker();
 let image = null; // { name, width, height, samples?, maxval? }: the input
 let result = null; // { width, height, samples?, maxval? }: what the worker gave
 let running = null; // the AbortController of the call in progress
+
+// Calls on the worker not settled yet, in <html data-calls>: 0 once the
+// page is idle (a cancelled or superseded call settles soon after).
+let callsInFlight = 0;
+async function onWorker(call) {
+  document.documentElement.dataset.calls = String(++callsInFlight);
+  try {
+    return await call();
+  } finally {
+    document.documentElement.dataset.calls = String(--callsInFlight);
+  }
+}
 
 function setState(state, text) {
   document.documentElement.dataset.state = state;
@@ -66,7 +78,7 @@ async function checkSides(name, width, height, bits) {
   if (width < 3 || height < 3) {
     throw new Error(`${name} is ${width} x ${height} pixels: each side must be 3 pixels or more.`);
   }
-  const { bytes, available } = await worker.memoryFor(width, height, { bits });
+  const { bytes, available } = await onWorker(() => worker.memoryFor(width, height, { bits }));
   if (bytes > available) {
     throw new Error(
       `${name} is too large to upscale here: at ${width} x ${height} pixels it needs ${bytesText(bytes)} of memory, ` +
@@ -162,12 +174,13 @@ async function upscaleImage(superseded) {
     let shown;
     let made = { width: 2 * width, height: 2 * height, maxval: 255 };
     if (samples && maxval !== 255) {
-      const upscaled = await worker.upscale(samples, width, height, { ...options, maxval });
+      const upscaled = await onWorker(() => worker.upscale(samples, width, height, { ...options, maxval }));
       const rgba = grayToRGBA(upscaled, maxval);
       shown = await createImageBitmap(new ImageData(rgba, 2 * width, 2 * height));
       made = { ...made, samples: upscaled, maxval };
     } else {
-      shown = await worker.upscaleBitmap(await sendable(), options);
+      const bitmap = await sendable();
+      shown = await onWorker(() => worker.upscaleBitmap(bitmap, options));
     }
     // A newer file was opened while this one's result was on its way.
     if (superseded()) {

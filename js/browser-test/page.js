@@ -19,7 +19,7 @@ import { fileURLToPath } from 'node:url';
 
 import puppeteer from 'puppeteer-core';
 
-import { chart, nativeMissing, nativeUpscale, pgm, random, randomImage, scratchFolder } from '../tests/native.js';
+import { chart, nativeMissing, nativeUpscale, pgm, png, random, randomImage, scratchFolder } from '../tests/native.js';
 
 const root = fileURLToPath(new URL('../..', import.meta.url));
 const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
@@ -94,12 +94,15 @@ test('the page upscales to the native bytes, refuses huge images, shows only the
   const small = chart(folder, 256);
   const smallFile = path.join(folder, 'small.pgm');
   fs.writeFileSync(smallFile, pgm(small.pixels, 256, 256));
+  const large = chart(folder, 2048);
   const largeFile = path.join(folder, 'large.pgm');
-  fs.copyFileSync(chart(folder, 2048).file, largeFile);
+  fs.copyFileSync(large.file, largeFile);
   const odd = { width: 97, height: 61 };
   odd.pixels = randomImage(Uint8Array, odd.width, odd.height, 255, random(97));
   const oddFile = path.join(folder, 'odd.pgm');
   fs.writeFileSync(oddFile, pgm(odd.pixels, odd.width, odd.height));
+  const largePngFile = path.join(folder, 'large.png');
+  fs.writeFileSync(largePngFile, png(large.pixels, 2048, 2048));
   const hugeFile = path.join(folder, 'huge.png');
   fs.writeFileSync(hugeFile, hugePng(100000));
   const oddExpected = Buffer.from(nativeUpscale(folder, odd.pixels, odd.width, odd.height));
@@ -156,11 +159,15 @@ test('the page upscales to the native bytes, refuses huge images, shows only the
       /huge\.png is too large to upscale here: at 100000 x 100000 pixels it needs 46\.\d GB of memory, and this browser grants the upscaler \d+\.\d [GM]B\./,
     );
 
-    // Two files in quick succession, the first one large: only the second's
-    // result appears.
-    await input.uploadFile(largeFile);
+    // While an image is upscaled, two files in quick succession, the first
+    // a large PNG, decoded more slowly than the second is read: only the
+    // last one's result appears, also once every call has settled.
+    await input.uploadFile(smallFile);
+    await page.waitForFunction(() => document.getElementById('progress').value > 0, { timeout: 90000 });
+    await input.uploadFile(largePngFile);
     await input.uploadFile(oddFile);
     await waitForState(page, 'done');
+    await page.waitForFunction(() => document.documentElement.dataset.calls === '0', { timeout: 90000 });
     const newest = await resultPixels(page);
     assert.deepEqual([newest.width, newest.height], [2 * odd.width, 2 * odd.height]);
     assert.ok(newest.pixels.equals(oddExpected), 'the newest file');
