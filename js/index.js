@@ -2,14 +2,19 @@
 // to the same bytes as the native library.
 //
 // The module (dist/, built from the library's C++ by Emscripten) runs one
-// call at a time on the calling thread.  Its progress hook comes back here
-// every few rows: to report, to see whether the signal has fired, and now
-// and then to let the event loop run (the call is suspended meanwhile), so
-// that a long call neither freezes its thread nor misses an abort.
-import createQuillmorphModule from './dist/quillmorph_wasm.js';
+// call at a time, started on the calling thread.  Its progress hook comes
+// back here every few rows: to report, to see whether the signal has fired,
+// and now and then to let the event loop run (the call is suspended
+// meanwhile), so that a long call neither freezes its thread nor misses an
+// abort.
+//
+// Two builds of the module give the same bytes: one with threads (the
+// engine's own thread pool, on Web Workers or Node's worker_threads, in
+// shared memory), used where shared memory may be had and the calling
+// thread may wait for its helpers (Node, a worker of a cross-origin
+// isolated page); and one without, everywhere else or when the other fails
+// to load.
 import { abortError, bytesText, checkArguments, checkLength, checkRGBA, checkSides } from './checks.js';
-
-const wasmUrl = new URL('./dist/quillmorph_wasm.wasm', import.meta.url);
 
 // How long a call runs between two turns of the event loop.
 const millisecondsBetweenYields = 25;
@@ -19,16 +24,50 @@ const millisecondsBetweenYields = 25;
 // instance of the compiled module costs a few milliseconds.
 const largestKeptMemory = 64 * 2 ** 20;
 
-async function wasmBytes() {
-  if (wasmUrl.protocol === 'file:') {
+// The library's cap on a call's threads (QM_MAX_THREADS), the calling one
+// among them.
+const mostThreads = 256;
+
+const isNode = typeof process === 'object' && typeof process.versions?.node === 'string';
+
+const builds = {
+  single: {
+    glue: () => import('./dist/quillmorph_wasm.js'),
+    wasm: new URL('./dist/quillmorph_wasm.wasm', import.meta.url),
+  },
+  threaded: {
+    glue: () => import('./dist/threads/quillmorph_wasm_threads.mjs'),
+    wasm: new URL('./dist/threads/quillmorph_wasm_threads.wasm', import.meta.url),
+  },
+};
+
+// Threads need shared memory, which a page has only when cross-origin
+// isolated, and a calling thread that may block while its helpers work,
+// which a page's own thread may not.
+function threadsPossible() {
+  if (typeof SharedArrayBuffer !== 'function') return false;
+  if (isNode) return true;
+  return globalThis.crossOriginIsolated === true && typeof document === 'undefined';
+}
+
+async function processorCount() {
+  if (isNode) {
+    const os = await import(/* @vite-ignore */ 'node:os');
+    return os.availableParallelism?.() ?? os.cpus().length;
+  }
+  return globalThis.navigator?.hardwareConcurrency ?? 1;
+}
+
+async function wasmBytes(url) {
+  if (url.protocol === 'file:') {
     // Node: the .wasm beside this file.  (Emscripten's own loader would
     // fetch it by URL, which Node's fetch does not do for files.)
     const fs = 'node:fs/promises';
     const { readFile } = await import(/* @vite-ignore */ fs);
-    return readFile(wasmUrl);
+    return readFile(url);
   }
-  const response = await fetch(wasmUrl);
-  if (!response.ok) throw new Error(`quillmorph: ${wasmUrl} could not be loaded: HTTP ${response.status}`);
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`quillmorph: ${url} could not be loaded: HTTP ${response.status}`);
   return new Uint8Array(await response.arrayBuffer());
 }
 
@@ -43,7 +82,7 @@ function warmUp(module) {
   if (lr && hr) {
     for (let i = 0; i < warmUpSide * warmUpSide; i++) module.HEAPU8[lr + i] = (i * 37) ^ (i >> 6);
     module.qmProgress = () => 0;
-    module._qmjs_upscale(1, lr, warmUpSide, warmUpSide, hr, 255, 1);
+    module._qmjs_upscale(1, lr, warmUpSide, warmUpSide, hr, 255, module.threads);
     module.qmProgress = null;
   }
   module._free(hr);
@@ -51,34 +90,69 @@ function warmUp(module) {
   return module;
 }
 
-// The compiled module, kept for the process: instances come and go.
-let compiled = null;
-function compiledModule() {
-  if (!compiled) {
-    compiled = wasmBytes().then((bytes) => WebAssembly.compile(bytes));
-    compiled.catch(() => {
-      compiled = null;
-    });
+// Each build's compiled module, kept for the process: instances come and go.
+const compiled = new Map();
+function compiledModule(build) {
+  if (!compiled.has(build)) {
+    const compiling = wasmBytes(build.wasm).then((bytes) => WebAssembly.compile(bytes));
+    compiled.set(build, compiling);
+    compiling.catch(() => compiled.delete(build));
   }
-  return compiled;
+  return compiled.get(build);
 }
 
-async function instantiate() {
-  const wasm = await compiledModule();
+// Settings of the threaded build: its pool of helper threads, and in Node
+// what its glue needs there (src/node-require.js).
+async function threadSettings() {
+  const qmPoolSize = Math.max(0, Math.min(await processorCount(), mostThreads) - 1);
+  if (!isNode) return { qmPoolSize };
+  const { createRequire } = await import(/* @vite-ignore */ 'node:module');
+  const { fileURLToPath } = await import(/* @vite-ignore */ 'node:url');
+  return {
+    qmPoolSize,
+    qmRequire: createRequire(import.meta.url),
+    qmDirname: fileURLToPath(new URL('./dist/threads/', import.meta.url)),
+  };
+}
+
+async function instantiate(build) {
+  const [wasm, { default: createQuillmorphModule }] = await Promise.all([compiledModule(build), build.glue()]);
+  const threaded = build === builds.threaded;
+  const settings = threaded ? await threadSettings() : {};
   const module = await createQuillmorphModule({
+    ...settings,
     instantiateWasm(imports, receive) {
       WebAssembly.instantiate(wasm, imports).then((instance) => receive(instance, wasm));
       return {};
     },
   });
+  module.threads = threaded ? settings.qmPoolSize + 1 : 1;
+  if (threaded && isNode) {
+    // Its workers wait for work between calls; they must not keep Node
+    // from exiting.
+    for (const worker of module.PThread.unusedWorkers) worker.unref();
+  }
   module._qmjs_statuses();
   return warmUp(module);
+}
+
+// The threaded build where threads are possible, the single one where not
+// or when the threaded one cannot be loaded.
+async function instantiateBest() {
+  if (threadsPossible()) {
+    try {
+      return await instantiate(builds.threaded);
+    } catch {
+      // The single-threaded build gives the same bytes.
+    }
+  }
+  return instantiate(builds.single);
 }
 
 let instance = null;
 function loadModule() {
   if (!instance) {
-    const loading = instantiate().catch((error) => {
+    const loading = instantiateBest().catch((error) => {
       throw new Error(`quillmorph: the module could not be loaded: ${error.message}`, { cause: error });
     });
     instance = loading;
@@ -90,9 +164,10 @@ function loadModule() {
   return instance;
 }
 
-// Forgets the instance: the next call makes a new one.
+// Forgets the instance, its threads stopped: the next call makes a new one.
 function dropModule(module) {
   module.dropped = true;
+  module.PThread?.terminateAllThreads();
   instance = null;
 }
 
@@ -171,7 +246,8 @@ export async function memoryFor(width, height, { bits = 8, threads = 0 } = {}) {
   if (bits !== 8 && bits !== 16) throw new RangeError(`quillmorph: bits must be 8 or 16, not ${bits}`);
   return enqueue(async () => {
     const module = await loadModule();
-    return { bytes: callBytes(module, width, height, bits, threads), available: module._qmjs_heap_room() };
+    const bytes = callBytes(module, width, height, bits, callThreads(module, threads));
+    return { bytes, available: module._qmjs_heap_room() };
   });
 }
 
@@ -180,7 +256,7 @@ async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, 
   // The array may have changed since the call was made: it is read now.
   checkLength('pixels', pixels, width * height, `a ${width} x ${height} image`);
   const module = await loadModule();
-  checkSize(module, width, height, bits, threads);
+  checkSize(module, width, height, bits, callThreads(module, threads));
   const sampleBytes = bits / 8;
   const lrBytes = sampleBytes * width * height;
   const hrBytes = 4 * lrBytes;
@@ -216,7 +292,7 @@ async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, 
         'qmjs_upscale',
         'number',
         ['number', 'number', 'number', 'number', 'number', 'number', 'number'],
-        [sampleBytes, lr, width, height, hr, maxval, 1],
+        [sampleBytes, lr, width, height, hr, maxval, callThreads(module, threads)],
         { async: true },
       ),
     );
@@ -235,6 +311,12 @@ async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, 
       if (module.HEAPU8.length > largestKeptMemory) dropModule(module);
     }
   }
+}
+
+// The threads a call runs on: those asked for (0 for all), at most as many
+// as the module has.
+function callThreads(module, asked) {
+  return asked === 0 ? module.threads : Math.min(asked, module.threads);
 }
 
 // The module's heap as samples of the given bits (malloc aligns to 8 bytes
@@ -313,10 +395,13 @@ export async function version() {
   return module.UTF8ToString(module._qm_version_string());
 }
 
-/** The threads a call with threads: 0 runs on: 1 in this module, built without threads. */
+/**
+ * The threads a call with threads: 0 runs on: every processor (up to the
+ * library's cap) in the module built with threads, 1 in the one without.
+ */
 export async function threads() {
-  await loadModule();
-  return 1;
+  const module = await loadModule();
+  return module.threads;
 }
 
 /**
