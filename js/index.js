@@ -44,9 +44,11 @@ const builds = {
 // Threads need shared memory, which a page has only when cross-origin
 // isolated, and a calling thread that may block while its helpers work,
 // which a page's own thread may not.
+// In Node, QUILLMORPH_WASM=single asks for the module without threads (the
+// tests run both).
 function threadsPossible() {
   if (typeof SharedArrayBuffer !== 'function') return false;
-  if (isNode) return true;
+  if (isNode) return process.env.QUILLMORPH_WASM !== 'single';
   return globalThis.crossOriginIsolated === true && typeof document === 'undefined';
 }
 

@@ -4,7 +4,9 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { test } from 'node:test';
 
-import { memoryInUse, upscale, upscaleRGBA, version } from '../index.js';
+import os from 'node:os';
+
+import { memoryInUse, threads, upscale, upscaleRGBA, version } from '../index.js';
 import { random, randomImage } from './native.js';
 
 const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
@@ -159,4 +161,11 @@ test("a queued call reads its array when its turn comes", async () => {
   await running;
   assert.deepEqual(await queued, await upscale(after, 40, 30));
   await assert.rejects(lost, /pixels holds 0 samples, but a 40 x 30 image has 1200/);
+});
+
+test('threads() says what a call runs on: every processor with threads, 1 without', async () => {
+  const expected = process.env.QUILLMORPH_WASM === 'single' ? 1 : Math.min(os.availableParallelism(), 256);
+  assert.equal(await threads(), expected);
+  const pixels = randomImage(Uint8Array, 300, 40, 255, random(9));
+  assert.deepEqual(await upscale(pixels, 300, 40, { threads: 1 }), await upscale(pixels, 300, 40));
 });
