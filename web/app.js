@@ -463,10 +463,20 @@ new ResizeObserver(draw).observe(viewCanvas);
 
 // The worker loads the module now, so that the page works offline from here
 // on; the service worker keeps the files for the next visit.
-worker.version().then(
-  (version) => {
+// It runs on threads where the page is cross-origin isolated (from its
+// second load on, under the service worker), on one thread elsewhere; the
+// page says which.
+Promise.all([worker.version(), worker.threads()]).then(
+  ([version, threads]) => {
+    const mode =
+      threads > 1
+        ? `on ${threads} threads`
+        : crossOriginIsolated
+          ? 'on 1 thread'
+          : 'on 1 thread, as the page is not cross-origin isolated yet: reload it to use every processor';
+    document.documentElement.dataset.threads = String(threads);
     if (document.documentElement.dataset.state === 'loading') {
-      setState('ready', `Ready (Quillmorph ${version}). Open or drop an image.`);
+      setState('ready', `Ready (Quillmorph ${version}, ${mode}). Open or drop an image.`);
     }
   },
   (error) => setState('failed', `The upscaler could not be loaded: ${error.message}`),

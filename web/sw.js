@@ -22,6 +22,9 @@ const files = [
   'js/worker-thread.js',
   'js/dist/quillmorph_wasm.js',
   'js/dist/quillmorph_wasm.wasm',
+  'js/dist/threads/quillmorph_wasm_threads.mjs',
+  'js/dist/threads/quillmorph_wasm_threads.wasm',
+  'js/dist/threads/quillmorph_wasm_threads.worker.js',
 ];
 
 const isolationHeaders = {

@@ -31,6 +31,7 @@ const missing =
 const types = {
   '.html': 'text/html; charset=utf-8',
   '.js': 'text/javascript; charset=utf-8',
+  '.mjs': 'text/javascript; charset=utf-8',
   '.css': 'text/css; charset=utf-8',
   '.wasm': 'application/wasm',
   '.png': 'image/png',
@@ -134,12 +135,19 @@ test('the page upscales to the native bytes, refuses huge images, shows only the
     let offline = false;
     await page.goto(`http://127.0.0.1:${server.address().port}/web/`);
     await waitForState(page, 'ready');
+    // Not isolated on its first load: the module without threads runs.
+    assert.equal(await page.evaluate(() => document.documentElement.dataset.threads), '1');
+    assert.match(await page.$eval('#status', (status) => status.textContent), /on 1 thread, as the page is not cross-origin isolated/);
     // The service worker has kept every file and controls the page: from
     // the next load on, the page is cross-origin isolated.
     await page.waitForFunction(() => navigator.serviceWorker.controller !== null, { timeout: 90000 });
     await page.reload();
     await waitForState(page, 'ready');
     assert.equal(await page.evaluate(() => crossOriginIsolated), true, 'isolated by the service worker');
+    // Threaded: the worker's module has a thread per processor.
+    const processors = await page.evaluate(() => navigator.hardwareConcurrency);
+    assert.equal(await page.evaluate(() => document.documentElement.dataset.threads), String(Math.min(processors, 256)));
+    assert.match(await page.$eval('#status', (status) => status.textContent), new RegExp(`on ${processors} threads`));
     let input = await page.$('#file');
 
     // The chart, to the tool's bytes.
