@@ -12,13 +12,11 @@
 //   CHROMIUM=/path/to/chromium (default /usr/bin/chromium)
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import http from 'node:http';
 import path from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import puppeteer from 'puppeteer-core';
-
+import { launchChromium, serve } from './serve.js';
 import { chart, nativeMissing, nativeUpscale, pgm, png, random, randomImage, scratchFolder } from '../tests/native.js';
 
 const root = fileURLToPath(new URL('../..', import.meta.url));
@@ -27,35 +25,6 @@ const missing =
   nativeMissing() ??
   (fs.existsSync(chromium) ? null : `${chromium} is not installed (Debian: apt-get install chromium)`) ??
   (fs.existsSync(path.join(root, 'js/dist/quillmorph_wasm.wasm')) ? null : 'the module is not built (npm run build)');
-
-const types = {
-  '.html': 'text/html; charset=utf-8',
-  '.js': 'text/javascript; charset=utf-8',
-  '.mjs': 'text/javascript; charset=utf-8',
-  '.css': 'text/css; charset=utf-8',
-  '.wasm': 'application/wasm',
-  '.png': 'image/png',
-  '.svg': 'image/svg+xml',
-};
-
-// Serves the checkout's files, and nothing outside it.
-function serve() {
-  const server = http.createServer((request, response) => {
-    const url = new URL(request.url, 'http://localhost');
-    let file = path.join(root, decodeURIComponent(url.pathname));
-    if (!file.startsWith(root)) file = root + '/missing';
-    if (fs.existsSync(file) && fs.statSync(file).isDirectory()) file = path.join(file, 'index.html');
-    fs.readFile(file, (error, body) => {
-      if (error) {
-        response.writeHead(404).end();
-        return;
-      }
-      response.writeHead(200, { 'Content-Type': types[path.extname(file)] ?? 'application/octet-stream' });
-      response.end(body);
-    });
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
 
 const state = (page) => page.evaluate(() => document.documentElement.dataset.state);
 const waitForState = (page, wanted) =>
@@ -109,16 +78,7 @@ test('the page upscales to the native bytes, refuses huge images, shows only the
   const oddExpected = Buffer.from(nativeUpscale(folder, odd.pixels, odd.width, odd.height));
 
   const server = await serve();
-  const browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: true,
-    args: [
-      '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--window-size=1280,1000',
-      `--user-data-dir=${path.join(folder, 'chromium-profile')}`,
-    ],
-    defaultViewport: { width: 1280, height: 1000 },
-  });
+  const browser = await launchChromium(chromium, path.join(folder, 'chromium-profile'));
   const problems = [];
   try {
     const page = await browser.newPage();
