@@ -208,10 +208,16 @@ function enqueue(work) {
  * @returns {Promise<Uint8Array | Uint8ClampedArray | Uint16Array>} the 2*width x 2*height image, of the input's kind
  */
 export async function upscale(pixels, width, height, options) {
+  return upscaleQueued(pixels, width, height, options, { keepModule: false });
+}
+
+// keepModule: more calls follow at once (upscaleRGBA's channels), which a
+// module grown large is kept for.
+async function upscaleQueued(pixels, width, height, options, { keepModule }) {
   // Being async, a throw here rejects the promise.
   const call = checkArguments(pixels, width, height, options);
   if (call.signal?.aborted) throw abortError(call.signal);
-  return enqueue(() => upscaleNow(pixels, width, height, call));
+  return enqueue(() => upscaleNow(pixels, width, height, { ...call, keepModule }));
 }
 
 // The heap bytes a call needs, after the library's own size check: a size
@@ -253,7 +259,7 @@ export async function memoryFor(width, height, { bits = 8, threads = 0 } = {}) {
   });
 }
 
-async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, onProgress, signal }) {
+async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, onProgress, signal, keepModule }) {
   if (signal?.aborted) throw abortError(signal);
   // The array may have changed since the call was made: it is read now.
   checkLength('pixels', pixels, width * height, `a ${width} x ${height} image`);
@@ -310,7 +316,7 @@ async function upscaleNow(pixels, width, height, { Kind, bits, maxval, threads, 
     if (!module.dropped) {
       module._free(hr);
       module._free(lr);
-      if (module.HEAPU8.length > largestKeptMemory) dropModule(module);
+      if (!keepModule && module.HEAPU8.length > largestKeptMemory) dropModule(module);
     }
   }
 }
@@ -368,14 +374,16 @@ export async function upscaleRGBA(rgba, width, height, options) {
   const plane = new Uint8Array(pixels);
   for (const [index, [channel, fills]] of planes.entries()) {
     for (let i = 0; i < pixels; i++) plane[i] = rgba[4 * i + channel];
-    const upscaled = await upscale(plane, width, height, {
+    const channelOptions = {
       maxval,
       threads,
       signal,
       onProgress:
         onProgress &&
         ((rowsDone, rowsTotal) => onProgress(index * rowsTotal + rowsDone, planes.length * rowsTotal)),
-    });
+    };
+    const keepModule = index < planes.length - 1;
+    const upscaled = await upscaleQueued(plane, width, height, channelOptions, { keepModule });
     for (const c of fills) for (let i = 0; i < upscaled.length; i++) result[4 * i + c] = upscaled[i];
   }
   return result;
