@@ -51,7 +51,7 @@ export function sampleKind(pixels) {
 
 /**
  * Checks the options of a call on samples of the given bits and returns
- * { maxval, onProgress, signal }.
+ * { maxval, onProgress, signal, threads }.
  */
 export function checkOptions(options, bits) {
   if (options === undefined || options === null) options = {};
@@ -85,7 +85,8 @@ export function checkOptions(options, bits) {
 
 /**
  * Checks upscale()'s arguments and returns what the call needs:
- * { bits, maxval, onProgress, signal }.  Throws a TypeError or a RangeError that
+ * { Kind, bits, maxval, onProgress, signal, threads }, Kind the typed array
+ * the result is made of.  Throws a TypeError or a RangeError that
  * names the argument at fault.
  */
 export function checkArguments(pixels, width, height, options) {
