@@ -136,9 +136,9 @@ RunLayout layout_for_threads(int threads, int w) {
 UpscaleStatus upscale_rows(int w, int h, SampleFormat samples, LrRowSource source, HrRowSink sink,
                            RunLayout layout) {
     if (w < min_image_side || h < min_image_side) return upscale_bad_size;
-    if (!image_size_supported(w, h) || !rings_fit(w, h, samples, layout.rings))
-        return upscale_too_large;
+    if (!image_size_supported(w, h)) return upscale_too_large;
     layout.threads = clamp_threads(layout.threads);
+    if (!rings_fit(w, h, samples, layout.rings)) return upscale_too_large;
     Shared s;
     if (!start_pipeline(&s.pipeline, w, h, samples, source, sink, layout)) return upscale_no_memory;
     s.io_waiting = false;

@@ -43,7 +43,7 @@ enum UpscaleStatus {
     // Nothing was read or written:
     upscale_no_memory,
     upscale_bad_size,   // a side below min_image_side
-    upscale_too_large,  // a size image_size_supported or rings_fit refuses
+    upscale_too_large,  // a size image_size_supported refuses
 };
 
 // Rows of the grid ring and slot rows of each block store (interp/stages.h
