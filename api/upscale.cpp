@@ -3,6 +3,7 @@
 // they become samples here (api/run.cpp for images in memory), and each row
 // handed on counts towards the progress hook.  Each call is written once,
 // for both widths of sample.
+#include <cstdint>
 #include <new>
 
 #include "api/run.h"
@@ -119,6 +120,14 @@ int qm_upscale16_rows(int width, int height, qm_read_row16_fn read_row, qm_write
     return upscale_stream(width, height, read_row, write_row, user, options);
 }
 
-int qm_check_size(int width, int height) { return size_status(width, height); }
+int qm_check_size(int width, int height) {
+    const int status = size_status(width, height);
+    if (status != QM_OK) return status;
+    // The rings grow with the threads: those of the most threads a call may
+    // have, on the wider samples, bound every call's.
+    const SampleFormat widest_samples = {static_cast<int>(sizeof(std::uint16_t)), max_16bit_sample};
+    const RingSizes largest_rings = layout_for_threads(max_threads, width).rings;
+    return rings_fit(width, height, widest_samples, largest_rings) ? QM_OK : QM_ERROR_TOO_LARGE;
+}
 
 }  // extern "C"

@@ -227,7 +227,10 @@ QM_API int qm_upscale16_rows(int width, int height, qm_read_row16_fn read_row,
 
 /* QM_OK when a width x height image can be upscaled, QM_ERROR_SIZE or
  * QM_ERROR_TOO_LARGE when not: the calls' own size check, for a caller who
- * wants to know before it makes its buffers or files (since 1.1). */
+ * wants to know before it makes its buffers or files (since 1.1).  QM_OK
+ * holds for every call on the image, whatever its options; the working
+ * memory grows with the width, so on a 32-bit build the width is bounded by
+ * the address space (a few hundred thousand pixels). */
 QM_API int qm_check_size(int width, int height);
 
 /* ---- Regions ----------------------------------------------------------- */

@@ -3,22 +3,11 @@
 #include <climits>
 #include <cstdint>
 
-#include "interp/block_store.h"
-#include "interp/row_ring.h"
-#include "interp/stages.h"
-#include "interp/upsample.h"
 #include "platform/memory.h"
 
 namespace quillmorph {
 
 namespace {
-
-// Bytes per LR column of the largest rings a run may allocate: the grid
-// ring's rows and repeats of 2 cells a column, the two stores' slot rows of
-// one slot a column, and the LR rows.
-constexpr std::size_t max_bytes_per_lr_column =
-    (max_ring_rows + window_span - 1) * 2 * sizeof(double) +
-    2 * max_ring_rows * slot_size * sizeof(double) + lr_rows_per_hr_row;
 
 constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;  // x86-64's and ARM64's 2 MiB pages
 // Small buffers: a cache line, so that no two threads' buffers share one.
@@ -29,7 +18,6 @@ constexpr std::size_t small_buffer_alignment = 64;
 int image_size_supported(int w, int h) {
     if (w < min_image_side || h < min_image_side) return 0;
     if (w > INT_MAX / 2 || h > INT_MAX / 2) return 0;  // 2w and 2h must fit an int
-    if (static_cast<std::size_t>(w) > SIZE_MAX / max_bytes_per_lr_column) return 0;
     return 1;
 }
 

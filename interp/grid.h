@@ -9,10 +9,10 @@ namespace quillmorph {
 // The upsampling filter reaches three LR rows and columns into the image.
 constexpr int min_image_side = 3;
 
-// Returns 1 when a w x h LR image can be upscaled: both sides at least
-// min_image_side, 2w and 2h fit an int, and the byte size of every ring a
-// run allocates, which grows with the width alone, fits a size_t.  Returns
-// 0 otherwise.
+// Returns 1 when a w x h LR image has sides a run can take: both at least
+// min_image_side, and 2w and 2h fit an int.  Returns 0 otherwise.  Whether
+// its rings fit in memory depends on the run's layout as well (rings_fit in
+// interp/upscale.h).
 int image_size_supported(int w, int h);
 
 // Element counts of a whole image and its whole grid, for keeping them in

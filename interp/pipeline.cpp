@@ -134,14 +134,25 @@ bool run_job(const Pipeline& p, const Job& job, Estimator& estimator) {
     return run_job_in(p, job, estimator);
 }
 
+std::size_t ring_bytes_per_lr_column(int h, SampleFormat samples, RingSizes rings) {
+    // Two HR columns of the grid ring, one slot column of each store.
+    const int h2 = 2 * h;
+    const int grid_rows = grid_rows_for(h2, rings.grid_rows);
+    const int store_rows = store_rows_for(h2, rings.store_rows);
+    return (ring_doubles(2, h2, grid_rows) + 2 * store_doubles(2, store_rows)) * sizeof(double) +
+           lr_ring_bytes(1, lr_rows_for(h, grid_rows), samples);
+}
+
+bool rings_fit(int w, int h, SampleFormat samples, RingSizes rings) {
+    const auto largest = static_cast<std::size_t>(PTRDIFF_MAX);
+    return static_cast<std::size_t>(w) <= largest / ring_bytes_per_lr_column(h, samples, rings);
+}
+
 std::size_t upscale_bytes(int w, int h, SampleFormat samples, RunLayout layout) {
-    const int w2 = 2 * w, h2 = 2 * h;
+    const int h2 = 2 * h;
     const int grid_rows = grid_rows_for(h2, layout.rings.grid_rows);
     const int store_rows = store_rows_for(h2, layout.rings.store_rows);
-    const std::size_t grid = ring_doubles(w2, h2, grid_rows);
-    const std::size_t store = store_doubles(w2, store_rows);
-    return (grid + 2 * store) * sizeof(double) +
-           lr_ring_bytes(w, lr_rows_for(h, grid_rows), samples) +
+    return static_cast<std::size_t>(w) * ring_bytes_per_lr_column(h, samples, layout.rings) +
            static_cast<std::size_t>(layout.threads) * sizeof(Estimator) +
            counter_bytes(grid_rows, store_rows);
 }

@@ -140,6 +140,7 @@ UpscaleStatus upscale_rows(int w, int h, SampleFormat samples, LrRowSource sourc
     if (!image_size_supported(w, h)) return upscale_too_large;
     if (!vector_kernels()) return upscale_no_vector_code;
     layout.threads = clamp_threads(layout.threads);
+    if (!rings_fit(w, h, samples, layout.rings)) return upscale_too_large;
     Shared s;
     if (!start_pipeline(&s.pipeline, w, h, samples, source, sink, layout)) return upscale_no_memory;
     s.io_waiting = false;

@@ -76,8 +76,9 @@ RunLayout layout_for_threads(int threads, int w);
 // Upsamples and refines a w x h LR image, on the layout's threads (1 to
 // max_threads) with its rings; the rows written are the same bits for any
 // layout.  Every callback is made on the calling thread, rows in order.
-// Sizes are checked (interp/grid.h) and all memory is allocated before the
-// first row is read; a thread that cannot be started is done without.
+// Sizes are checked (interp/grid.h, and rings_fit with the layout's rings)
+// and all memory is allocated before the first row is read; a thread that
+// cannot be started is done without.
 UpscaleStatus upscale_rows(int w, int h, SampleFormat samples, LrRowSource source, HrRowSink sink,
                            RunLayout layout);
 
@@ -95,6 +96,17 @@ extern template UpscaleStatus upscale_image(const std::uint16_t*, int, int, int,
 
 // The bytes a run allocates for a w x h image with the given layout.
 std::size_t upscale_bytes(int w, int h, SampleFormat samples, RunLayout layout);
+
+// The bytes each LR column adds to the rings of a run on an image h rows
+// high with the given ring sizes: the rings grow with the width alone, by
+// this much a column.
+std::size_t ring_bytes_per_lr_column(int h, SampleFormat samples, RingSizes rings);
+
+// Whether the rings a run of a w x h image allocates with the given ring
+// sizes can be had at all: together at most PTRDIFF_MAX bytes, the largest
+// object whose pointer differences a ptrdiff_t holds.  On a 32-bit
+// build this, not the sides, is what bounds the width.
+bool rings_fit(int w, int h, SampleFormat samples, RingSizes rings);
 
 }  // namespace quillmorph
 

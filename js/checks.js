@@ -1,17 +1,19 @@
 // The checks of upscale()'s arguments, shared by the module's own call and
 // the worker wrapper, which checks before it posts anything: every message
-// text about a bad argument is here.
+// text about a bad argument is here.  The sizes the library takes are its
+// own to say: index.js asks it (qm_check_size) when a call runs.
 
-// The sample kinds taken, with their width in bits.
-const kinds = new Map([
+// The sample kinds taken, with their width in bits.  Subclasses (Node's
+// Buffer among them) are taken as the kind they extend.
+const kinds = [
   [Uint8Array, 8],
   [Uint8ClampedArray, 8],
   [Uint16Array, 16],
-]);
+];
 
-// The library's own limit: twice a side must fit a C int.
-const largestSide = 0x3fffffff;
-const smallestSide = 3;
+// Sides are handed to the library as C ints; which sizes it takes is its
+// own rule (qm_check_size), asked when the call runs.
+const largestInt = 2 ** 31 - 1;
 
 function describe(value) {
   if (value === null) return 'null';
@@ -27,23 +29,29 @@ function checkSide(name, value) {
   if (!Number.isInteger(value)) {
     throw new RangeError(`quillmorph: ${name} must be a whole number of pixels, not ${value}`);
   }
-  if (value < smallestSide) {
-    throw new RangeError(`quillmorph: ${name} must be at least ${smallestSide} pixels, not ${value}`);
-  }
-  if (value > largestSide) {
-    throw new RangeError(`quillmorph: ${name} must be at most ${largestSide} pixels, not ${value}`);
+  if (Math.abs(value) > largestInt) {
+    throw new RangeError(`quillmorph: ${name} must be at most ${largestInt} pixels, not ${value}`);
   }
 }
 
-/** Checks an image's sides; throws a TypeError or RangeError naming the one at fault. */
+/**
+ * Checks that an image's sides are whole numbers the library can be asked
+ * about; throws a TypeError or RangeError naming the one at fault.
+ */
 export function checkSides(width, height) {
   checkSide('width', width);
   checkSide('height', height);
 }
 
+/** The kind of typed array a pixel array is, and its bits: [Kind, bits], or [] for none taken. */
+export function sampleKind(pixels) {
+  if (!ArrayBuffer.isView(pixels)) return [];
+  return kinds.find(([Kind]) => pixels instanceof Kind) ?? [];
+}
+
 /**
  * Checks the options of a call on samples of the given bits and returns
- * { maxval, onProgress, signal }.
+ * { maxval, onProgress, signal, threads }.
  */
 export function checkOptions(options, bits) {
   if (options === undefined || options === null) options = {};
@@ -51,7 +59,7 @@ export function checkOptions(options, bits) {
     throw new TypeError(`quillmorph: options must be an object, not ${describe(options)}`);
   }
   const largest = 2 ** bits - 1;
-  const { maxval = largest, onProgress, signal } = options;
+  const { maxval = largest, onProgress, signal, threads = 0 } = options;
   if (typeof maxval !== 'number') {
     throw new TypeError(`quillmorph: maxval must be a number, not ${describe(maxval)}`);
   }
@@ -66,41 +74,51 @@ export function checkOptions(options, bits) {
   if (signal !== undefined && (typeof signal !== 'object' || signal === null || typeof signal.aborted !== 'boolean')) {
     throw new TypeError(`quillmorph: signal must be an AbortSignal, not ${describe(signal)}`);
   }
-  return { maxval, onProgress, signal };
+  if (typeof threads !== 'number') {
+    throw new TypeError(`quillmorph: threads must be a number, not ${describe(threads)}`);
+  }
+  if (!Number.isInteger(threads) || threads < 0 || threads > largestInt) {
+    throw new RangeError(`quillmorph: threads must be a whole number, 0 for all, not ${threads}`);
+  }
+  return { maxval, onProgress, signal, threads };
 }
 
 /**
  * Checks upscale()'s arguments and returns what the call needs:
- * { bits, maxval, onProgress, signal }.  Throws a TypeError or a RangeError that
+ * { Kind, bits, maxval, onProgress, signal, threads }, Kind the typed array
+ * the result is made of.  Throws a TypeError or a RangeError that
  * names the argument at fault.
  */
 export function checkArguments(pixels, width, height, options) {
-  const bits = kinds.get(pixels?.constructor);
-  if (bits === undefined || !ArrayBuffer.isView(pixels)) {
+  const [Kind, bits] = sampleKind(pixels);
+  if (Kind === undefined) {
     throw new TypeError(
       `quillmorph: pixels must be a Uint8Array, Uint8ClampedArray or Uint16Array, not ${describe(pixels)}`,
     );
   }
   checkSides(width, height);
-  if (pixels.length !== width * height) {
-    throw new RangeError(
-      `quillmorph: pixels holds ${pixels.length} samples, but a ${width} x ${height} image has ${width * height}`,
-    );
+  checkLength('pixels', pixels, width * height, `a ${width} x ${height} image`);
+  return { Kind, bits, ...checkOptions(options, bits) };
+}
+
+/**
+ * Checks that an array holds the samples it should; called again when a
+ * queued call's turn comes, since its buffer may have been transferred
+ * (detached, length 0) in between.
+ */
+export function checkLength(name, array, samples, what) {
+  if (array.length !== samples) {
+    throw new RangeError(`quillmorph: ${name} holds ${array.length} samples, but ${what} has ${samples}`);
   }
-  return { bits, ...checkOptions(options, bits) };
 }
 
 /** Checks upscaleRGBA()'s arguments as checkArguments does upscale()'s. */
 export function checkRGBA(rgba, width, height, options) {
-  if (!(rgba instanceof Uint8ClampedArray || rgba instanceof Uint8Array)) {
+  if (sampleKind(rgba)[1] !== 8) {
     throw new TypeError(`quillmorph: rgba must be a Uint8ClampedArray or Uint8Array, not ${describe(rgba)}`);
   }
   checkSides(width, height);
-  if (rgba.length !== 4 * width * height) {
-    throw new RangeError(
-      `quillmorph: rgba holds ${rgba.length} samples, but a ${width} x ${height} RGBA image has ${4 * width * height}`,
-    );
-  }
+  checkLength('rgba', rgba, 4 * width * height, `a ${width} x ${height} RGBA image`);
   return checkOptions(options, 8);
 }
 
@@ -117,4 +135,15 @@ export function checkBitmap(bitmap, options) {
 export function abortError(signal) {
   if (signal?.reason !== undefined) return signal.reason;
   return new DOMException('quillmorph: the upscale was aborted', 'AbortError');
+}
+
+/** Bytes as people read them: "1.5 GB". */
+export function bytesText(bytes) {
+  const units = ['bytes', 'KB', 'MB', 'GB', 'TB'];
+  let unit = 0;
+  while (bytes >= 1024 && unit < units.length - 1) {
+    bytes /= 1024;
+    unit++;
+  }
+  return `${unit === 0 ? bytes : bytes.toFixed(1)} ${units[unit]}`;
 }

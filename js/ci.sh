@@ -58,7 +58,7 @@ bad=$(grep '"command"' "$commands" | grep -v -- '-ffp-contract=off' | grep -c . 
 fast=$(grep '"command"' "$commands" | grep -cE -- '-ffast-math|-Ofast|-funsafe-math|-mrelaxed-simd' || true)
 echo "$total compile commands: $bad without -ffp-contract=off, $fast with fast math"
 [ "$bad" -eq 0 ] && [ "$fast" -eq 0 ]
-ls -l js/dist
+ls -lR js/dist
 
 step "Package tests (node:test)"
 QUILLMORPH_NATIVE_BUILD=$native npm --prefix js test

@@ -2,7 +2,7 @@
 // calls on the worker's thread and answers each by its id.  A call in progress
 // yields to the worker's event loop every few dozen milliseconds, which is
 // when an abort message gets through.
-import { upscale, upscaleRGBA, version } from './index.js';
+import { memoryFor, threads, upscale, upscaleRGBA, version } from './index.js';
 
 // An ImageBitmap's pixels, upscaled as upscaleRGBA does it, as an
 // ImageBitmap: the page that sent it draws it without touching a pixel.
@@ -16,6 +16,11 @@ async function upscaleBitmap(bitmap, width, height, options) {
 }
 
 const upscalers = { upscale, upscaleRGBA, upscaleBitmap };
+const queries = {
+  version: () => version(),
+  threads: () => threads(),
+  memoryFor: ({ width, height, options }) => memoryFor(width, height, options),
+};
 
 const running = new Map(); // call id -> AbortController
 
@@ -34,8 +39,9 @@ self.onmessage = async ({ data }) => {
     running.get(id)?.abort();
     return;
   }
-  if (type === 'version') {
-    version().then((text) => self.postMessage({ id, type: 'result', result: text }), (error) => answer(id, error));
+  const query = queries[type];
+  if (query) {
+    query(data).then((result) => self.postMessage({ id, type: 'result', result }), (error) => answer(id, error));
     return;
   }
   const upscaler = upscalers[type];
@@ -45,6 +51,7 @@ self.onmessage = async ({ data }) => {
   try {
     const result = await upscaler(data.pixels, data.width, data.height, {
       maxval: data.maxval,
+      threads: data.threads,
       signal: controller.signal,
       onProgress: (rowsDone, rowsTotal) => self.postMessage({ id, type: 'progress', rowsDone, rowsTotal }),
     });

@@ -7,7 +7,7 @@ import type { Pixels, UpscaleOptions } from './index.js';
 export class QuillmorphWorker {
   constructor();
   /** As upscale() of the main module. */
-  upscale<T extends Pixels>(pixels: T, width: number, height: number, options?: UpscaleOptions): Promise<T>;
+  upscale<T extends Pixels>(pixels: T, width: number, height: number, options?: UpscaleOptions): Promise<Pixels>;
   /** As upscaleRGBA() of the main module. */
   upscaleRGBA(
     rgba: Uint8ClampedArray | Uint8Array,
@@ -24,6 +24,19 @@ export class QuillmorphWorker {
   upscaleBitmap(bitmap: ImageBitmap, options?: UpscaleOptions): Promise<ImageBitmap>;
   /** The library's version in the worker, once its module has loaded. */
   version(): Promise<string>;
-  /** Stops the worker; calls still waiting reject with an AbortError. */
+  /** The threads a call with threads: 0 runs on in the worker. */
+  threads(): Promise<number>;
+  /** As memoryFor() of the main module, in the worker's module. */
+  memoryFor(
+    width: number,
+    height: number,
+    options?: { bits?: 8 | 16; threads?: number },
+  ): Promise<{ bytes: number; available: number }>;
+  /**
+   * Stops the worker; calls still waiting reject with an AbortError, calls
+   * made after it with an InvalidStateError.  A worker that fails (its
+   * script or module does not load) rejects every call with an Error that
+   * says so.
+   */
   terminate(): void;
 }

@@ -3,7 +3,7 @@
 // upscale() and upscaleRGBA() in index.js; the pixels are copied to the
 // worker, the result comes back without a copy.  upscaleBitmap() takes and
 // gives ImageBitmaps, for pages that draw.
-import { abortError, checkArguments, checkBitmap, checkRGBA } from './checks.js';
+import { abortError, checkArguments, checkBitmap, checkRGBA, checkSides } from './checks.js';
 
 const errorKinds = { TypeError, RangeError };
 
@@ -11,19 +11,32 @@ export class QuillmorphWorker {
   #worker;
   #calls = new Map(); // call id -> { resolve, reject, onProgress, signal, onAbort }
   #nextId = 1;
+  #gone = null; // once the worker is terminated or broken: why, for every call after
 
   constructor() {
     this.#worker = new Worker(new URL('./worker-thread.js', import.meta.url), { type: 'module' });
     this.#worker.onmessage = ({ data }) => this.#receive(data);
     this.#worker.onerror = (event) => {
       event.preventDefault?.();
-      this.#failAll(new Error(`quillmorph: the worker failed: ${event.message ?? 'its module did not load'}`));
+      const why = `quillmorph: the worker failed: ${event.message ?? 'its script or module did not load'}`;
+      this.#end(new Error(why), new Error(why));
     };
   }
 
   /** The library's version in the worker, once its module is loaded: "major.minor.patch". */
   version() {
     return this.#call({ type: 'version' }, {});
+  }
+
+  /** The threads a call with threads: 0 runs on in the worker. */
+  threads() {
+    return this.#call({ type: 'threads' }, {});
+  }
+
+  /** As memoryFor() of the package's main module, in the worker. */
+  async memoryFor(width, height, options) {
+    checkSides(width, height);
+    return this.#call({ type: 'memoryFor', width, height, options: { ...options } }, {});
   }
 
   /** As upscale() of the package's main module, on the worker's thread. */
@@ -47,10 +60,16 @@ export class QuillmorphWorker {
     return this.#upscale('upscaleBitmap', check, bitmap, bitmap?.width, bitmap?.height, options, [bitmap]);
   }
 
-  /** Stops the worker; calls still waiting reject with an AbortError. */
+  /**
+   * Stops the worker; calls still waiting reject with an AbortError, and
+   * calls made after with an InvalidStateError.
+   */
   terminate() {
     this.#worker.terminate();
-    this.#failAll(new DOMException('quillmorph: the worker was terminated', 'AbortError'));
+    this.#end(
+      new DOMException('quillmorph: the worker was terminated', 'AbortError'),
+      new DOMException('quillmorph: the worker was terminated: make a new QuillmorphWorker', 'InvalidStateError'),
+    );
   }
 
   // Checked here, so that nothing the worker cannot take is posted; being
@@ -58,10 +77,12 @@ export class QuillmorphWorker {
   async #upscale(type, check, pixels, width, height, options, transfer = []) {
     const checked = check(pixels, width, height, options);
     if (checked.signal?.aborted) throw abortError(checked.signal);
-    return this.#call({ type, pixels, width, height, maxval: checked.maxval }, checked, transfer);
+    const { maxval, threads } = checked;
+    return this.#call({ type, pixels, width, height, maxval, threads }, checked, transfer);
   }
 
   #call(message, { onProgress, signal }, transfer = []) {
+    if (this.#gone) return Promise.reject(this.#gone);
     return new Promise((resolve, reject) => {
       const id = this.#nextId++;
       const onAbort = () => this.#worker.postMessage({ id, type: 'abort' });
@@ -97,7 +118,9 @@ export class QuillmorphWorker {
     else call.reject(new (errorKinds[name] ?? Error)(message));
   }
 
-  #failAll(error) {
-    for (const id of [...this.#calls.keys()]) this.#finish(id).reject(error);
+  // Rejects the calls waiting with `waiting`, and every later one with `later`.
+  #end(waiting, later) {
+    this.#gone ??= later;
+    for (const id of [...this.#calls.keys()]) this.#finish(id).reject(waiting);
   }
 }

@@ -11,7 +11,10 @@
 #include <random>
 #include <vector>
 
+#include "interp/block_store.h"
 #include "interp/pass_area.h"
+#include "interp/pipeline.h"
+#include "interp/row_ring.h"
 #include "interp/upscale.h"
 #include "interp/upsample.h"
 
@@ -82,6 +85,30 @@ TEST(StageRules, RingsForThreadsOfferAJobToEveryThread) {
                     << w << " wide, " << threads << " threads";
             }
         }
+}
+
+// The size check's bytes per column (rings_fit) are what a started
+// pipeline's rings hold, for every height class, layout and sample width: a
+// check that counted less would let a 32-bit build allocate past its
+// address space.
+TEST(StageRules, RingBytesPerColumnAreThePipelinesRings) {
+    constexpr int w = 301;
+    for (int h : {3, 4, 11, 24, 25, 100, 5000})
+        for (int threads : {1, 4, 64})
+            for (SampleFormat samples : {SampleFormat{1, 255}, SampleFormat{2, 65535}}) {
+                const RunLayout layout = layout_for_threads(threads, w);
+                Pipeline p;
+                ASSERT_TRUE(start_pipeline(&p, w, h, samples, {}, {}, layout));
+                const std::size_t rings = (ring_doubles(p.w2, p.h2, p.grid.rows) +
+                                           2 * store_doubles(p.w2, p.store_rows)) *
+                                              sizeof(double) +
+                                          static_cast<std::size_t>(p.lr_rows) * w *
+                                              static_cast<std::size_t>(samples.bytes);
+                end_pipeline(&p);
+                EXPECT_EQ(rings, w * ring_bytes_per_lr_column(h, samples, layout.rings))
+                    << h << " high, " << threads << " threads, " << samples.bytes
+                    << "-byte samples";
+            }
 }
 
 // However many threads are asked for, a run is laid out for at most

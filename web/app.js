@@ -5,10 +5,12 @@
 // made into a bitmap again in the worker.
 //
 // The page's state is in <html data-state>: loading, ready, working, done,
-// cancelled or failed.  The full-resolution result is in canvas#result, a
+// cancelled or failed; <html data-calls> counts its calls on the worker.  The full-resolution result is in canvas#result, a
 // bitmaprenderer canvas (draw it into a 2d canvas to read its pixels).
 import { QuillmorphWorker } from '../js/worker.js';
-import { looksLikePgm, parsePgm, pgmBlob } from './pgm.js';
+import { bytesText } from '../js/checks.js';
+import { imageSides } from './image-sides.js';
+import { parsePgm, pgmBlob, readPgmHeader } from './pgm.js';
 
 const $ = (id) => document.getElementById(id);
 const fileInput = $('file');
@@ -30,6 +32,18 @@ let image = null; // { name, width, height, samples?, maxval? }: the input
 let result = null; // { width, height, samples?, maxval? }: what the worker gave
 let running = null; // the AbortController of the call in progress
 
+// Calls on the worker not settled yet, in <html data-calls>: 0 once the
+// page is idle (a cancelled or superseded call settles soon after).
+let callsInFlight = 0;
+async function onWorker(call) {
+  document.documentElement.dataset.calls = String(++callsInFlight);
+  try {
+    return await call();
+  } finally {
+    document.documentElement.dataset.calls = String(--callsInFlight);
+  }
+}
+
 function setState(state, text) {
   document.documentElement.dataset.state = state;
   if (text !== undefined) statusLine.textContent = text;
@@ -40,9 +54,8 @@ function setState(state, text) {
 // { name, width, height, bitmap, sendable(), samples?, maxval? }: bitmap is
 // drawn, sendable() gives another to hand to the worker (transferred, so
 // that this thread copies nothing); samples for PGM files.
-async function readImage(file) {
-  const bytes = new Uint8Array(await file.arrayBuffer());
-  if (looksLikePgm(bytes)) {
+async function readImage(file, bytes, format) {
+  if (format === 'PGM') {
     const { width, height, maxval, samples } = parsePgm(bytes);
     const bitmap = await createImageBitmap(new ImageData(grayToRGBA(samples, maxval), width, height));
     return { name: file.name, width, height, maxval, samples, bitmap, sendable: () => createImageBitmap(bitmap) };
@@ -53,7 +66,30 @@ async function readImage(file) {
     const { width, height } = bitmap;
     return { name: file.name, width, height, bitmap, sendable: () => createImageBitmap(file) };
   } catch {
-    throw new Error(`${file.name} is not a PNG, JPEG or PGM image this browser can read.`);
+    throw new Error(`${file.name} is not a PNG or JPEG image this browser can read.`);
+  }
+}
+
+// Throws an Error with a sentence for the user when an image of these sides
+// cannot be upscaled here: a side below 3 pixels, a result larger than a
+// canvas, or more memory than the browser grants the upscaler (its
+// input, output and working memory, per call on one channel).
+async function checkSides(name, width, height, bits) {
+  if (width < 3 || height < 3) {
+    throw new Error(`${name} is ${width} x ${height} pixels: each side must be 3 pixels or more.`);
+  }
+  const { bytes, available } = await onWorker(() => worker.memoryFor(width, height, { bits }));
+  if (bytes > available) {
+    throw new Error(
+      `${name} is too large to upscale here: at ${width} x ${height} pixels it needs ${bytesText(bytes)} of memory, ` +
+        `and this browser grants the upscaler ${bytesText(available)}.`,
+    );
+  }
+  if (4 * width * height > largestCanvasArea) {
+    throw new Error(
+      `${name} is too large to show here: its result, ${2 * width} x ${2 * height} pixels, is more than the ` +
+        `${largestCanvasArea.toLocaleString('en')} pixels a browser's canvas holds.`,
+    );
   }
 }
 
@@ -77,23 +113,36 @@ function showResult(bitmap) {
 
 // ---- Upscaling -------------------------------------------------------------
 
+// Each open or drop takes the next number; only the newest one's work may
+// change what is shown.
+let newest = 0;
+
 async function open(file) {
+  const ticket = ++newest;
+  const superseded = () => ticket !== newest;
   running?.abort();
   let opened;
   try {
     setState('working', `Reading ${file.name}…`);
-    opened = await readImage(file);
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    if (superseded()) return;
+    const sides = imageSides(bytes);
+    if (!sides) throw new Error(`${file.name} is not a PNG, JPEG or PGM image.`);
+    const bits = sides.format === 'PGM' && readPgmHeader(bytes).maxval > 255 ? 16 : 8;
+    await checkSides(file.name, sides.width, sides.height, bits);
+    if (superseded()) return;
+    opened = await readImage(file, bytes, sides.format);
+    // A JPEG's orientation may have turned it: its decoded sides count.
+    if (opened.width !== sides.width || opened.height !== sides.height) {
+      await checkSides(file.name, opened.width, opened.height, bits);
+    }
   } catch (error) {
-    setState('failed', error.message);
+    opened?.bitmap.close();
+    if (!superseded()) setState('failed', error.message);
     return;
   }
-  const { width, height } = opened;
-  if (width < 3 || height < 3) {
-    setState('failed', `${file.name} is ${width} x ${height} pixels: each side must be 3 pixels or more.`);
-    return;
-  }
-  if (4 * width * height > largestCanvasArea) {
-    setState('failed', `${file.name} is too large: its result, ${2 * width} x ${2 * height}, is more than a browser can show.`);
+  if (superseded()) {
+    opened.bitmap.close();
     return;
   }
   image?.bitmap.close();
@@ -102,10 +151,10 @@ async function open(file) {
   $('download').disabled = $('download-pgm').disabled = true;
   $('download-pgm').hidden = !image.samples;
   fitView();
-  await upscaleImage();
+  await upscaleImage(superseded);
 }
 
-async function upscaleImage() {
+async function upscaleImage(superseded) {
   const { name, width, height, samples, maxval, sendable } = image;
   const controller = new AbortController();
   running = controller;
@@ -116,31 +165,38 @@ async function upscaleImage() {
   const options = {
     signal: controller.signal,
     onProgress: (rowsDone, rowsTotal) => {
-      progress.value = rowsDone / rowsTotal;
+      if (!superseded()) progress.value = rowsDone / rowsTotal;
     },
   };
   try {
     // PGM samples other than 8-bit ones up to 255 are upscaled as they are;
     // every other image is its bitmap's pixels (8-bit grey ones in one call).
+    let shown;
+    let made = { width: 2 * width, height: 2 * height, maxval: 255 };
     if (samples && maxval !== 255) {
-      const upscaled = await worker.upscale(samples, width, height, { ...options, maxval });
+      const upscaled = await onWorker(() => worker.upscale(samples, width, height, { ...options, maxval }));
       const rgba = grayToRGBA(upscaled, maxval);
-      showResult(await createImageBitmap(new ImageData(rgba, 2 * width, 2 * height)));
-      result = { width: 2 * width, height: 2 * height, samples: upscaled, maxval };
+      shown = await createImageBitmap(new ImageData(rgba, 2 * width, 2 * height));
+      made = { ...made, samples: upscaled, maxval };
     } else {
-      showResult(await worker.upscaleBitmap(await sendable(), options));
-      result = { width: 2 * width, height: 2 * height, maxval: 255 };
+      const bitmap = await sendable();
+      shown = await onWorker(() => worker.upscaleBitmap(bitmap, options));
     }
+    // A newer file was opened while this one's result was on its way.
+    if (superseded()) {
+      shown.close();
+      return;
+    }
+    result = made;
+    showResult(shown);
     progress.value = 1;
     $('download').disabled = false;
     $('download-pgm').disabled = !samples;
     setState('done', `Done: ${name} is now ${2 * width} x ${2 * height} pixels.`);
   } catch (error) {
-    if (error.name === 'AbortError') {
-      if (running === controller) setState('cancelled', `Cancelled: ${name} was not upscaled.`);
-    } else {
-      setState('failed', `${name} could not be upscaled: ${error.message}`);
-    }
+    if (superseded()) return;
+    if (error.name === 'AbortError') setState('cancelled', `Cancelled: ${name} was not upscaled.`);
+    else setState('failed', `${name} could not be upscaled: ${error.message}`);
   } finally {
     if (running === controller) {
       running = null;
@@ -407,13 +463,25 @@ new ResizeObserver(draw).observe(viewCanvas);
 
 // The worker loads the module now, so that the page works offline from here
 // on; the service worker keeps the files for the next visit.
-worker.version().then(
-  (version) => {
+// It runs on threads where the page is cross-origin isolated (from its
+// second load on, under the service worker), on one thread elsewhere; the
+// page says which.
+Promise.all([worker.version(), worker.threads()]).then(
+  ([version, threads]) => {
+    const mode =
+      threads > 1
+        ? `on ${threads} threads`
+        : crossOriginIsolated
+          ? 'on 1 thread'
+          : 'on 1 thread, as the page is not cross-origin isolated yet: reload it to use every processor';
+    document.documentElement.dataset.threads = String(threads);
     if (document.documentElement.dataset.state === 'loading') {
-      setState('ready', `Ready (Quillmorph ${version}). Open or drop an image.`);
+      setState('ready', `Ready (Quillmorph ${version}, ${mode}). Open or drop an image.`);
     }
   },
   (error) => setState('failed', `The upscaler could not be loaded: ${error.message}`),
 );
-if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
+if ('serviceWorker' in navigator) {
+  navigator.serviceWorker.register('../web-service-worker.js', { scope: '../' }).catch(() => {});
+}
 draw();

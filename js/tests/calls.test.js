@@ -4,7 +4,9 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { test } from 'node:test';
 
-import { memoryInUse, upscale, upscaleRGBA, vectorTarget, version } from '../index.js';
+import os from 'node:os';
+
+import { memoryInUse, threads, upscale, upscaleRGBA, vectorTarget, version } from '../index.js';
 import { random, randomImage } from './native.js';
 
 const image = (width, height) => new Uint8Array(width * height).map((_, i) => (i * 37) & 255);
@@ -20,8 +22,9 @@ const badCalls = [
   ['a long array', [image(4, 4), 3, 5], RangeError, /holds 16 samples, but a 3 x 5 image has 15/],
   ['a string width', [image(3, 3), '3', 3], TypeError, /width must be a number, not the string "3"/],
   ['a fractional height', [image(3, 3), 3, 3.5], RangeError, /height must be a whole number of pixels, not 3.5/],
-  ['a negative width', [image(3, 3), -3, -3], RangeError, /width must be at least 3 pixels, not -3/],
-  ['a side of 2', [image(2, 5), 2, 5], RangeError, /width must be at least 3 pixels, not 2/],
+  ['a negative width', [image(3, 3), -3, -3], RangeError, /a -3 x -3 image cannot be upscaled: .*3 pixels or more/],
+  ['a side of 2', [image(2, 5), 2, 5], RangeError, /a 2 x 5 image cannot be upscaled: .*3 pixels or more/],
+  ['a side past a C int', [image(3, 3), 3, 2 ** 31], RangeError, /height must be at most 2147483647 pixels/],
   ['a NaN side', [image(3, 3), 3, NaN], RangeError, /height must be a whole number of pixels, not NaN/],
   ['an infinite side', [image(3, 3), Infinity, 3], RangeError, /width must be a whole number of pixels, not Infinity/],
   ['a maxval past 8 bits', [image(3, 3), 3, 3, { maxval: 256 }], RangeError, /maxval must be a whole number from 1 to 255 for 8-bit samples, not 256/],
@@ -32,6 +35,8 @@ const badCalls = [
   ['options not an object', [image(3, 3), 3, 3, 'fast'], TypeError, /options must be an object/],
   ['onProgress not a function', [image(3, 3), 3, 3, { onProgress: 1 }], TypeError, /onProgress must be a function/],
   ['signal not a signal', [image(3, 3), 3, 3, { signal: {} }], TypeError, /signal must be an AbortSignal/],
+  ['negative threads', [image(3, 3), 3, 3, { threads: -1 }], RangeError, /threads must be a whole number, 0 for all, not -1/],
+  ['threads a string', [image(3, 3), 3, 3, { threads: '2' }], TypeError, /threads must be a number/],
 ];
 
 test('bad arguments reject with the reason', async () => {
@@ -129,4 +134,39 @@ test("the package and the module carry the project's version", async () => {
   assert.equal(packageVersion, project);
   assert.match(await version(), /^\d+\.\d+\.\d+$/);
   assert.equal(await vectorTarget(), 'wasm-simd128');
+});
+
+test('Buffers and other Uint8Array subclasses are taken as Uint8Arrays', async () => {
+  class Samples extends Uint8Array {}
+  const pixels = randomImage(Uint8Array, 17, 11, 255, random(5));
+  const expected = await upscale(pixels, 17, 11);
+  for (const input of [Buffer.from(pixels), Samples.from(pixels)]) {
+    const result = await upscale(input, 17, 11);
+    assert.equal(result.constructor, Uint8Array, input.constructor.name);
+    assert.deepEqual(result, expected, input.constructor.name);
+  }
+  const rgba = Buffer.alloc(4 * 9, 200);
+  assert.deepEqual(await upscaleRGBA(rgba, 3, 3), new Uint8ClampedArray(4 * 36).fill(200));
+});
+
+test("a queued call reads its array when its turn comes", async () => {
+  const next = random(3);
+  const [before, after] = [0, 1].map(() => randomImage(Uint8Array, 40, 30, 255, next));
+  const running = upscale(randomImage(Uint8Array, 300, 200, 255, next), 300, 200);
+  const changed = before.slice();
+  const queued = upscale(changed, 40, 30);
+  const detached = before.slice();
+  const lost = upscale(detached, 40, 30);
+  changed.set(after);
+  structuredClone(detached.buffer, { transfer: [detached.buffer] });
+  await running;
+  assert.deepEqual(await queued, await upscale(after, 40, 30));
+  await assert.rejects(lost, /pixels holds 0 samples, but a 40 x 30 image has 1200/);
+});
+
+test('threads() says what a call runs on: every processor with threads, 1 without', async () => {
+  const expected = process.env.QUILLMORPH_WASM === 'single' ? 1 : Math.min(os.availableParallelism(), 256);
+  assert.equal(await threads(), expected);
+  const pixels = randomImage(Uint8Array, 300, 40, 255, random(9));
+  assert.deepEqual(await upscale(pixels, 300, 40, { threads: 1 }), await upscale(pixels, 300, 40));
 });

@@ -5,6 +5,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 
 const build = process.env.QUILLMORPH_NATIVE_BUILD;
 
@@ -43,6 +44,38 @@ export function parsePgm(bytes) {
 export function pgm(pixels, width, height) {
   const samples = Buffer.from(pixels.buffer, pixels.byteOffset, pixels.byteLength);
   return Buffer.concat([Buffer.from(`P5\n${width} ${height}\n255\n`), samples]);
+}
+
+const crcTable = Array.from({ length: 256 }, (_, n) => {
+  let c = n;
+  for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+  return c >>> 0;
+});
+
+function crc32(bytes) {
+  let c = 0xffffffff;
+  for (const byte of bytes) c = crcTable[(c ^ byte) & 255] ^ (c >>> 8);
+  return (c ^ 0xffffffff) >>> 0;
+}
+
+/** An 8-bit grey PNG of the pixels, made here (zlib is Node's). */
+export function png(pixels, width, height) {
+  const chunk = (type, data) => {
+    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+    const framed = Buffer.alloc(body.length + 8);
+    framed.writeUInt32BE(data.length, 0);
+    body.copy(framed, 4);
+    framed.writeUInt32BE(crc32(body), body.length + 4);
+    return framed;
+  };
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  header.writeUInt8(8, 8); // bits per sample; colour type 0 (grey) and the rest 0
+  const rows = Buffer.alloc((width + 1) * height); // each row after its filter byte, 0 (none)
+  for (let y = 0; y < height; y++) rows.set(pixels.subarray(y * width, (y + 1) * width), y * (width + 1) + 1);
+  const signature = Buffer.from('89504e470d0a1a0a', 'hex');
+  return Buffer.concat([signature, chunk('IHDR', header), chunk('IDAT', zlib.deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]);
 }
 
 /** The native tool's output for an 8-bit image. */
