@@ -128,7 +128,7 @@ def _save_options(picture: Picture, format_name: str) -> Dict[str, Any]:
     if format_name == "jpeg":
         options["quality"] = JPEG_QUALITY
     if format_name == "webp":
-        options["lossless"] = True
+        options.update(lossless=True, exact=True)  # exact: the RGB under transparent pixels too
     return options
 
 
