@@ -37,6 +37,7 @@ WRONG_USAGE = [
     (["--threads", "-1", "in.png", "out.png"], "--threads -1"),
     (["--maxval", "65536", "in.png", "out.png"], "it must lie in 1..65535"),
     (["--format", "gif", "in.png", "out.png"], "invalid choice: 'gif'"),
+    (["in.png", "out.gif"], "out.gif: its extension names no format; give --format"),
 ]
 
 

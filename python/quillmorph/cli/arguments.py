@@ -8,7 +8,7 @@ from typing import List, Optional, Tuple
 
 import quillmorph
 
-from .codecs import EXTENSIONS
+from .codecs import EXTENSIONS, format_of
 
 SCALES = {2: 1, 4: 2, 8: 3}  # factor: doublings
 LARGEST_MAXVAL = 65535
@@ -87,6 +87,8 @@ def _pairs(parser: argparse.ArgumentParser, options: argparse.Namespace) -> List
             parser.error("give one input and one output (IN OUT), or inputs and -o DIR")
         source, target = paths
         if not os.path.isdir(target):
+            if not options.format_name and not format_of(target):
+                parser.error(f"{target}: its extension names no format; give --format")
             return [(source, target)]
         directory, paths = target, [source]
     elif not os.path.isdir(directory):

@@ -35,11 +35,11 @@ def convert(source: str, target: str, settings: Settings,
             advance: Callable[[int], None]) -> List[str]:
     """Writes target, source upscaled; returns notes for the user.  Raises
     with a sentence about the file on any failure, leaving no output."""
+    picture = codecs.read(source)
     format_name = settings.format_name or codecs.format_of(target)
     if format_name is None:
         raise ValueError(f"the extension of {target} names no format the command writes: "
                          "give --format")
-    picture = codecs.read(source)
     maxval = _maxval(picture, settings.maxval)
     pages = [upscale_page(page, settings.doublings, maxval, settings.threads, advance)
              for page in picture.pages]
