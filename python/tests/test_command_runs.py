@@ -132,12 +132,22 @@ def wait_for(condition, what):
     pytest.fail(f"waited in vain for {what}")
 
 
-@pytest.mark.parametrize("whom", ["the command", "the terminal's process group"])
-def test_ctrl_c_in_the_middle_of_a_batch_leaves_no_partial_file(whom, tmp_path):
-    inputs, images = batch(tmp_path, 12)
+# (whom the signal is sent to, options): several files at once in worker
+# processes, or one at a time in the command's own.
+INTERRUPTIONS = [
+    ("the command", []),
+    ("the terminal's process group", []),
+    ("the terminal's process group", ["--threads", "1"]),
+]
+
+
+@pytest.mark.parametrize("whom, options", INTERRUPTIONS)
+def test_ctrl_c_in_the_middle_of_a_batch_leaves_no_partial_file(whom, options, tmp_path):
+    inputs, images = batch(tmp_path, 16)  # 3 MB: worth worker processes
     installed = os.environ.get("QUILLMORPH_QMORPH")
     command = [installed] if installed else [sys.executable, "-m", "quillmorph"]
-    process = subprocess.Popen(command + inputs + ["-o", "out", "--scale", "4"], cwd=tmp_path,
+    process = subprocess.Popen(command + inputs + ["-o", "out", "--scale", "4"] + options,
+                               cwd=tmp_path,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                start_new_session=True)
     out = tmp_path / "out"

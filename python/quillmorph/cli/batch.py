@@ -4,6 +4,7 @@ on one thread, so files side by side beat threads alone).  A file that
 fails is reported and the others go on; an interrupted run stops every
 worker, each of which removes its temporary file."""
 
+import gc
 import multiprocessing
 import os
 import signal
@@ -90,9 +91,17 @@ def run_in_workers(jobs: List[Job], settings: Settings, workers: int, display: D
     except BaseException:
         for future in futures:
             future.cancel()
+        _relay(reports, pids, display)  # workers that started since
         for pid in pids:
             _terminate(pid)
         executor.shutdown(wait=True)
+        reports.close()
+        reports.join_thread()
+        # The process may end by a signal next, before any finalizer runs:
+        # the queues' semaphores are released now, or the resource tracker
+        # would warn of them.
+        del executor, reports, futures
+        gc.collect()
         raise
 
 
@@ -137,6 +146,9 @@ def _start_worker(reports) -> None:
 def _stop_worker(signum: int, frame) -> None:
     global _stopping
     _stopping = True
+    # Once only: a second signal (the pool terminates every worker when one
+    # has ended) must not cut short the unwinding of the first.
+    signal.signal(signum, signal.SIG_IGN)
     # Unwinds the job, whose output removes its temporary file on the way.
     raise SystemExit(128 + signum)
 

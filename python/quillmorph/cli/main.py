@@ -10,6 +10,9 @@ from .batch import Display, Job, Outcome, run_here, run_in_workers
 from .convert import Settings, planned_rows
 
 SUCCESS, SOME_FAILED = 0, 1
+# Starting a worker process (an interpreter, numpy, the readers) costs some
+# 0.3 s, which smaller batches would not win back.
+WORKERS_REPAID_BYTES = 2 << 20
 
 
 def main(argv: Optional[List[str]] = None) -> int:
@@ -17,7 +20,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     # A termination unwinds like Ctrl-C, so that no temporary file stays.
     signal.signal(signal.SIGTERM, _exit_on_signal)
     jobs, duplicates = _jobs(request)
-    workers, threads = _workers(len(jobs), request.threads)
+    workers, threads = _workers(jobs, request.threads)
     settings = Settings(request.doublings, threads, request.maxval, request.overwrite,
                         request.format_name)
     show_bars = not request.quiet and sys.stderr.isatty()
@@ -66,13 +69,23 @@ def _jobs(request: arguments.Request) -> Tuple[List[Job], List[Tuple[Job, Job]]]
     return jobs, duplicates
 
 
-def _workers(files: int, threads: int) -> tuple:
-    """How many files are worked at once, and the threads of each."""
+def _workers(jobs: List[Job], threads: int) -> Tuple[int, int]:
+    """How many files are worked at once, and the threads of each: a worker
+    process per processor where the files repay starting them."""
     processors = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (
         os.cpu_count() or 1)
     budget = threads or processors
-    workers = max(1, min(files, processors, budget))
-    return workers, (threads and max(1, threads // workers)) or max(1, processors // workers)
+    workers = max(1, min(len(jobs), processors, budget))
+    if sum(_size(job.source) for job in jobs) < WORKERS_REPAID_BYTES:
+        workers = 1
+    return workers, max(1, budget // workers)
+
+
+def _size(path: str) -> int:
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
 
 
 def _report(outcome: Outcome, jobs: Dict[int, Job], progress, quiet: bool, failures: list) -> None:
