@@ -62,7 +62,10 @@ def test_failed_files_are_named_and_the_others_written(tmp_path, png):
     deep[2, 2] = 5000
     write_pnm(tmp_path / "above.pgm", deep, 4095)
     (tmp_path / "out").mkdir()
-    inputs = ["corrupt.png", "in.png", "notes.txt", "small.png", "above.pgm", "missing.png"]
+    (tmp_path / "again").mkdir()
+    (tmp_path / "again" / "in.png").write_bytes((tmp_path / "in.png").read_bytes())
+    inputs = ["corrupt.png", "in.png", "notes.txt", "small.png", "above.pgm", "missing.png",
+              os.path.join("again", "in.png")]
     run = qmorph(*inputs, "-o", "out", cwd=tmp_path)
     assert run.returncode == 1
     assert os.listdir(tmp_path / "out") == ["in.png"]
@@ -70,7 +73,8 @@ def test_failed_files_are_named_and_the_others_written(tmp_path, png):
     failed = sorted(line.split(": ")[1] for line in run.stderr.splitlines()[:-1])
     assert failed == sorted(set(inputs) - {"in.png"}), run.stderr
     assert "each side must be 3 or more" in run.stderr and "above maxval=4095" in run.stderr
-    assert run.stderr.endswith("qmorph: 5 of 6 files failed\n")
+    assert f"in.png is written to {os.path.join('out', 'in.png')} too" in run.stderr
+    assert run.stderr.endswith("qmorph: 6 of 7 files failed\n")
 
 
 def test_an_existing_output_is_replaced_with_overwrite_only(tmp_path, png):

@@ -37,7 +37,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     )
     for job, first in duplicates:
         _report(Outcome(job.index, error=f"{first.source} is written to {job.target} too"),
-                jobs, progress, request.quiet, failures)
+                by_index, progress, request.quiet, failures)
     try:
         if workers > 1:
             run_in_workers(jobs, settings, workers, display)
