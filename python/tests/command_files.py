@@ -77,8 +77,12 @@ def read_opencv(path):
     return image
 
 
-def read_tiff(path):
-    return tifffile.imread(path)
+def read_tiff(path, photometric=None):
+    """The pages' samples; photometric, when given, is checked."""
+    with tifffile.TiffFile(path) as tiff:
+        if photometric:
+            assert tiff.pages[0].photometric.name == photometric
+        return tiff.asarray()
 
 
 def pnm_maxval(path):

@@ -62,7 +62,8 @@ class Picture:
     icc_profile: Optional[bytes] = None
     exif: Optional[bytes] = None
     orientation: Optional[int] = None
-    compression: Optional[str] = None
+    compression: Optional[str] = None  # a TIFF's: None, or the one it is written with
+    white_is_zero: bool = False  # a TIFF's gray: 0 is white (MinIsWhite)
     notes: List[str] = field(default_factory=list)
 
     def with_pages(self, pages: List[Page], factor: int) -> "Picture":

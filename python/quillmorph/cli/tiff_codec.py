@@ -17,7 +17,7 @@ ORIENTATION, MAX_SAMPLE_VALUE, X_RESOLUTION, Y_RESOLUTION, RESOLUTION_UNIT = 274
 ICC_PROFILE = 34675
 UNDEFINED = 7  # the TIFF type of the ICC profile's bytes
 RESOLUTION_UNITS = {2: "inch", 3: "cm"}
-PHOTOMETRIC_PALETTE, PLANAR_CONTIG, UNCOMPRESSED = 3, 1, 1
+PHOTOMETRIC_MIN_IS_WHITE, PHOTOMETRIC_PALETTE, PLANAR_CONTIG, UNCOMPRESSED = 0, 3, 1, 1
 # Written for compressed input: lossless, and encoded by tifffile without
 # further packages, whatever compressed the input.
 OUTPUT_COMPRESSION = "zlib"
@@ -34,6 +34,7 @@ def read(path: str) -> Picture:
             pages, _maxval(first), _resolution(tags), _tag(tags, ICC_PROFILE),
             orientation=_tag(tags, ORIENTATION),
             compression=None if first.compression == UNCOMPRESSED else OUTPUT_COMPRESSION,
+            white_is_zero=first.photometric == PHOTOMETRIC_MIN_IS_WHITE,
             notes=sorted(set(notes)),
         )
 
@@ -130,7 +131,8 @@ def _page_options(picture: Picture, page: Page) -> dict:
                           True))
     options = {
         "shape": page.shape, "dtype": page.dtype, "compression": picture.compression,
-        "photometric": "rgb" if page.channels >= 3 else "minisblack",
+        "photometric": "rgb" if page.channels >= 3 else (
+            "miniswhite" if picture.white_is_zero else "minisblack"),
         "planarconfig": "contig" if page.channels > 1 else None,
         "extrasamples": ("unassalpha",) if page.channels in (2, 4) else None,
         "metadata": None, "extratags": extratags,
