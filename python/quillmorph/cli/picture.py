@@ -32,6 +32,20 @@ class Page:
         return bands[0] if len(bands) == 1 else numpy.concatenate(bands)
 
 
+# Bands are turned into bytes this many at a time at most, so that a whole
+# image in memory is not copied whole on its way into a file.
+CHUNK_BYTES = 1 << 22
+
+
+def byte_chunks(band: numpy.ndarray, byteorder: str = "=") -> Iterator[bytes]:
+    """band's samples as bytes, in the given byte order, a few rows at a time."""
+    row_bytes = max(1, band[:1].nbytes)
+    rows = max(1, CHUNK_BYTES // row_bytes)
+    ordered = band.dtype.newbyteorder(byteorder)
+    for top in range(0, len(band), rows):
+        yield numpy.ascontiguousarray(band[top : top + rows], ordered).tobytes()
+
+
 @dataclass
 class Resolution:
     """Pixels per unit along x and y; unit is "inch", "cm" or None (an

@@ -7,7 +7,7 @@ from typing import BinaryIO, Iterator, Tuple
 
 import numpy
 
-from .picture import Page, Picture
+from .picture import Page, Picture, byte_chunks
 
 MAGICS = (b"P5", b"P6", b"P7")
 # Bands of about this many bytes are read and written at a time.
@@ -102,4 +102,5 @@ def write(file: BinaryIO, picture: Picture) -> None:
             width, height, channels, picture.maxval, TUPLE_TYPES[channels])
     file.write(header)
     for band in page.bands():
-        file.write(band.astype(band.dtype.newbyteorder(">"), copy=False).tobytes())
+        for chunk in byte_chunks(band, ">"):
+            file.write(chunk)

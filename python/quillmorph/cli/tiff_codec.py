@@ -10,7 +10,7 @@ from typing import Any, BinaryIO, Iterator, List, Optional
 import numpy
 
 from .dependencies import require
-from .picture import Page, Picture, Resolution
+from .picture import Page, Picture, Resolution, byte_chunks
 
 # TIFF tags.
 ORIENTATION, MAX_SAMPLE_VALUE, X_RESOLUTION, Y_RESOLUTION, RESOLUTION_UNIT = 274, 281, 282, 283, 296
@@ -117,7 +117,7 @@ def write(file: BinaryIO, picture: Picture) -> None:
 def _data(page: Page, compression: Optional[str]) -> Any:
     if compression:  # tifffile encodes compressed strips from whole pages only
         return page.whole()
-    return (band.tobytes() for band in page.bands())
+    return (chunk for band in page.bands() for chunk in byte_chunks(band))
 
 
 def _page_options(picture: Picture, page: Page) -> dict:
