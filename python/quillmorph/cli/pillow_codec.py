@@ -61,7 +61,8 @@ def read(path: str, head: bytes) -> Picture:
             yield png16.read_samples(path)
             return
         with Image.open(path) as image:
-            yield _samples(image, mode, dtype)
+            samples = _samples(image, mode, dtype)
+        yield samples  # with Pillow's copy closed: the image is held once
 
     return Picture([Page(shape, dtype, bands)], int(numpy.iinfo(dtype).max), resolution,
                    icc_profile or None, exif or None, notes=notes)

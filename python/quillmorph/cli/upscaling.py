@@ -36,7 +36,7 @@ def upscale_page(
         source = page.bands()
         first = next(source)
         if len(first) == height:  # in memory already: the whole-image call, no copies
-            image = first
+            image, first = first, None  # each image is let go once doubled
             for _ in range(doublings):
                 image = _upscale_whole(image, maxval, threads, report)
             yield image
