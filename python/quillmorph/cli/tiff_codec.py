@@ -18,6 +18,8 @@ ICC_PROFILE = 34675
 UNDEFINED = 7  # the TIFF type of the ICC profile's bytes
 RESOLUTION_UNITS = {2: "inch", 3: "cm"}
 PHOTOMETRIC_MIN_IS_WHITE, PHOTOMETRIC_PALETTE, PLANAR_CONTIG, UNCOMPRESSED = 0, 3, 1, 1
+# Strip-wise pages are read from the file this many bytes at a time.
+READ_BYTES = 1 << 22
 # Written for compressed input: lossless, and encoded by tifffile without
 # further packages, whatever compressed the input.
 OUTPUT_COMPRESSION = "zlib"
@@ -97,10 +99,17 @@ def _palette_page(path: str, index: int) -> numpy.ndarray:
 
 
 def _strips(path: str, index: int, shape: tuple) -> Iterator[numpy.ndarray]:
+    """The page's strips in order, decoded one by one from reads of a few
+    megabytes (TiffPage.segments would read 256 MB at a time)."""
     tifffile = require("tifffile")
     with tifffile.TiffFile(path) as tiff:
         page = tiff.pages[index]
-        for strip, _, strip_shape in page.segments(maxworkers=1):
+        decode = page.decode
+        tables = {"jpegtables": page.jpegtables} if page.jpegtables else {}
+        for data, strip_index in tiff.filehandle.read_segments(
+            page.dataoffsets, page.databytecounts, sort=False, buffersize=READ_BYTES
+        ):
+            strip, _, strip_shape = decode(data, strip_index, **tables)
             rows = strip_shape[1]
             if strip is None:  # a strip the file leaves out holds zeros
                 strip = numpy.zeros((rows,) + shape[1:], page.dtype)
