@@ -15,7 +15,7 @@ import pytest
 from numpy.testing import assert_array_equal
 
 import quillmorph
-from command_files import qmorph, read_pillow, samples, write_pillow, write_pnm
+from command_files import qmorph, read_pillow, read_tiff, samples, write_pillow, write_pnm
 
 SIDES = (40, 33)
 
@@ -81,21 +81,35 @@ def test_an_existing_output_is_replaced_with_overwrite_only(tmp_path, png):
     (tmp_path / "out").mkdir()
     for existing in (tmp_path / "out.png", tmp_path / "out" / "in.png"):
         existing.write_bytes(b"kept")
+        existing.chmod(0o640)
     for arguments in (["in.png", "out.png"], ["in.png", "-o", "out"]):
         run = qmorph(*arguments, cwd=tmp_path)
         assert run.returncode == 1 and "give --overwrite to replace it" in run.stderr
         assert qmorph(*arguments, "--overwrite", cwd=tmp_path).returncode == 0
     for written in (tmp_path / "out.png", tmp_path / "out" / "in.png"):
         assert_array_equal(read_pillow(written), png)
+        assert written.stat().st_mode & 0o777 == 0o640  # the replaced file's permissions
     assert sorted(os.listdir(tmp_path / "out")) == ["in.png"]  # no temporary file stays
+
+
+def test_outputs_in_a_directory_are_named_after_their_inputs(tmp_path, png):
+    (tmp_path / "out").mkdir()
+    assert qmorph("in.png", "out", cwd=tmp_path).returncode == 0
+    assert qmorph("in.png", "-o", "out", "--format", "tiff", cwd=tmp_path).returncode == 0
+    assert sorted(os.listdir(tmp_path / "out")) == ["in.png", "in.tif"]
+    assert_array_equal(read_tiff(tmp_path / "out" / "in.tif"), png)
 
 
 def test_a_link_is_followed_and_stays_a_link_and_a_pipe_is_written_directly(tmp_path, png):
     (tmp_path / "real.png").write_bytes(b"old")
+    os.chmod(tmp_path / "real.png", 0o640)
+    os.link(tmp_path / "real.png", tmp_path / "hard.png")
     os.symlink("real.png", tmp_path / "link.png")
     assert qmorph("in.png", "link.png", "--overwrite", cwd=tmp_path).returncode == 0
     assert os.readlink(tmp_path / "link.png") == "real.png"
-    assert_array_equal(read_pillow(tmp_path / "real.png"), png)
+    assert os.path.samefile(tmp_path / "real.png", tmp_path / "hard.png")  # written in place
+    assert os.stat(tmp_path / "real.png").st_mode & 0o777 == 0o640
+    assert_array_equal(read_pillow(tmp_path / "hard.png"), png)
 
     os.mkfifo(tmp_path / "pipe.png")
     received = []
