@@ -48,7 +48,8 @@ def write_pnm(path, image, maxval):
     height, width = image.shape[:2]
     channels = 1 if image.ndim == 2 else image.shape[2]
     if channels in PNM_MAGICS:
-        header = b"%s\n# made by a test\n%d %d\n%d\n" % (PNM_MAGICS[channels], width, height, maxval)
+        header = b"%s\n# made by a test\n%d %d\n%d\n" % (PNM_MAGICS[channels], width, height,
+                                                          maxval)
     else:
         header = b"P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL %d\nTUPLTYPE %s\nENDHDR\n" % (
             width, height, channels, maxval, PAM_TUPLE_TYPES[channels])

@@ -120,8 +120,8 @@ def test_16_bit_colour_png_keeps_its_tags(tmp_path):
     write_opencv(tmp_path / "in.png", samples(SIDES + (3,), 65535))
     qmorph("in.png", "mid.tif", cwd=tmp_path)
     with tifffile.TiffWriter(tmp_path / "tagged.tif") as tiff:
-        tiff.write(read_tiff(tmp_path / "mid.tif"), resolution=(40, 40), resolutionunit="CENTIMETER",
-                   extratags=[(34675, 7, 4, b"icc!", True)])
+        tiff.write(read_tiff(tmp_path / "mid.tif"), resolution=(40, 40),
+                   resolutionunit="CENTIMETER", extratags=[(34675, 7, 4, b"icc!", True)])
     assert qmorph("tagged.tif", "out.png", cwd=tmp_path).returncode == 0
     with Image.open(tmp_path / "out.png") as result:
         assert [round(value) for value in result.info["dpi"]] == [203, 203]  # 80 per cm

@@ -51,7 +51,8 @@ def test_wrong_usage_exits_with_status_2_and_writes_nothing(arguments, message, 
 
 def test_help_has_examples_and_version_is_the_librarys(tmp_path):
     assert "qmorph *.png -o out/ --format tiff" in qmorph("--help", cwd=tmp_path).stdout
-    assert qmorph("--version", cwd=tmp_path).stdout == f"qmorph (quillmorph) {quillmorph.__version__}\n"
+    version = qmorph("--version", cwd=tmp_path).stdout
+    assert version == f"qmorph (quillmorph) {quillmorph.__version__}\n"
 
 
 def test_failed_files_are_named_and_the_others_written(tmp_path, png):

@@ -63,7 +63,8 @@ def run_job(job: Job, settings: Settings, advance: Callable[[int], None]) -> Out
 def run_here(jobs: List[Job], settings: Settings, display: Display) -> None:
     for job in jobs:
         display.started(job.index)
-        display.finished(run_job(job, settings, lambda rows, i=job.index: display.advanced(i, rows)))
+        outcome = run_job(job, settings, lambda rows, i=job.index: display.advanced(i, rows))
+        display.finished(outcome)
 
 
 def run_in_workers(jobs: List[Job], settings: Settings, workers: int, display: Display) -> None:

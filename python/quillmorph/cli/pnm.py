@@ -84,7 +84,8 @@ def read(path: str) -> Picture:
                 rows = min(band_rows, height - top)
                 data = file.read(rows * row_bytes)
                 if len(data) < rows * row_bytes:
-                    raise PnmError(f"it is truncated: it holds fewer than {width} x {height} pixels")
+                    raise PnmError(
+                        f"it is truncated: it holds fewer than {width} x {height} pixels")
                 yield numpy.frombuffer(data, dtype).reshape((rows,) + shape[1:])
 
     return Picture([Page(shape, dtype.newbyteorder("="), bands)], maxval)
