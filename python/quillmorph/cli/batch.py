@@ -89,6 +89,7 @@ def run_in_workers(jobs: List[Job], settings: Settings, workers: int, display: D
             for future in done:
                 display.finished(_outcome(future, futures[future]))
         executor.shutdown()
+        _relay(reports, pids, display)  # the last rows, which may trail the results
     except BaseException:
         for future in futures:
             future.cancel()
