@@ -75,7 +75,7 @@ os.makedirs(BUILD_BASE, exist_ok=True)
 setup(
     version=project_version(),
     package_dir={"": "python"},
-    packages=["quillmorph"],
+    packages=["quillmorph", "quillmorph.cli"],
     package_data={"quillmorph": ["py.typed", "*.pyi"]},
     ext_modules=[Extension("quillmorph._core", sources=[])],
     cmdclass={"build_ext": CMakeBuild},

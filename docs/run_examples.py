@@ -16,7 +16,8 @@ the word run; words after it say what it needs:
   args=x,y    a C example's command-line arguments.
 
 Every example runs in a scratch folder of its own: sh examples with bash
-(-e -o pipefail) and the build's Quillmorph and make_chart first on PATH;
+(-e -o pipefail) and the build's Quillmorph and make_chart first on PATH,
+and with --python-path the package's qmorph command;
 C examples compiled as C99 with warnings as errors against the build tree's
 header and shared library, then run; Python examples with this interpreter
 and the build's package first on PYTHONPATH.  A block in sh, c or python
@@ -37,6 +38,7 @@ one failed.  When none could run at all it says "No example ran:".
 import argparse
 import os
 import re
+import shlex
 import shutil
 import struct
 import subprocess
@@ -251,6 +253,14 @@ def shell_environment(tools, scratch):
     os.makedirs(bin_dir)
     for program in (tools.quillmorph, tools.make_chart):
         os.symlink(os.path.abspath(program), os.path.join(bin_dir, os.path.basename(program)))
+    if tools.python_path:
+        # The package's qmorph command, as its console script runs it.
+        qmorph = os.path.join(bin_dir, "qmorph")
+        with open(qmorph, "w", encoding="utf-8") as script:
+            script.write(f"#!/bin/sh\nPYTHONPATH={shlex.quote(os.path.abspath(tools.python_path))}"
+                         f'${{PYTHONPATH:+:$PYTHONPATH}} exec {shlex.quote(tools.python)} '
+                         '-m quillmorph "$@"\n')
+        os.chmod(qmorph, 0o755)
     environment = os.environ.copy()
     environment["PATH"] = bin_dir + os.pathsep + environment.get("PATH", "")
     return environment

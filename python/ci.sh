@@ -16,8 +16,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+# The qmorph command's readers, writers and progress bar, for its tests.
 packages=(cmake g++ python3-build python3-dev python3-numpy python3-pytest python3-setuptools
-          python3-wheel python3-venv)
+          python3-wheel python3-venv python3-pil python3-tifffile python3-opencv python3-tqdm)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -90,5 +91,7 @@ case $installed in
   "$scratch/venv/"*) echo "quillmorph imports from $installed" ;;
   *) echo "quillmorph imports from $installed, not the environment" >&2; exit 1 ;;
 esac
+# The qmorph tests run the console script the wheel installed.
+[ -x "$scratch/venv/bin/qmorph" ] || { echo "the wheel installed no qmorph command" >&2; exit 1; }
 PYTHONDONTWRITEBYTECODE=1 QUILLMORPH_EXE=$tool QUILLMORPH_MAKE_CHART=$make_chart \
-  "$venv_python" -m pytest -q -p no:cacheprovider "${unpacked[0]}/python/tests"
+  QUILLMORPH_QMORPH=$scratch/venv/bin/qmorph "$venv_python" -m pytest -q -p no:cacheprovider "${unpacked[0]}/python/tests"

@@ -136,7 +136,8 @@ def upscale(
     The GIL is released while the library works, so calls from several
     Python threads run in parallel.  Ctrl-C (any signal handler that raises)
     stops a call in the main thread within a fraction of a second, and its
-    exception propagates.  A call that stops early leaves out written in part.
+    exception propagates.  A call that stops early leaves out written in part;
+    a refused one (a sample above maxval) leaves it as it was.
 
     Raises TypeError for a dtype other than uint8 and uint16 (convert with
     image.astype(numpy.uint16)), or a maxval, axes or thread count that is
@@ -163,6 +164,10 @@ def upscale(
     # would only cost the GIL.
     check_signals = threading.current_thread() is threading.main_thread()
     count = lr.size // (height * width)
+    # Each image is checked before its first row is written; a stack must be
+    # checked whole, so that a refused call leaves out as it was.
+    if count > 1 and maximum < numpy.iinfo(dtype).max and lr.max() > maximum:
+        _raise_for(_core.ERROR_SAMPLE, "image", maximum)
     for index, (lr_plane, hr_plane) in enumerate(_planes(lr, hr, doubled)):
         report = _stack_progress(progress, index, count)
         status = _core.upscale_2d(lr_plane, hr_plane, thread_count, maximum, report, check_signals)
@@ -240,9 +245,12 @@ def upscale_region(
     lr = _crop(lr, doubled, (top, top + needed[2]), (left, left + needed[3]))
     check_signals = threading.current_thread() is threading.main_thread()
     for lr_plane, hr_plane in _planes(lr, hr, doubled):
+        # A copy, never ascontiguousarray: that returns a C-contiguous plane
+        # at an odd address (numpy.frombuffer after an odd-length header)
+        # as it is, and the library takes aligned rows only.
         if not _has_plain_rows(lr_plane):
-            lr_plane = numpy.ascontiguousarray(lr_plane, dtype)
-        target = hr_plane if hr_plane.flags.c_contiguous else numpy.empty(hr_plane.shape, dtype)
+            lr_plane = numpy.array(lr_plane, dtype, order="C")
+        target = hr_plane if _has_plain_rows(hr_plane) else numpy.empty(hr_plane.shape, dtype)
         status = _core.upscale_region_2d(
             lr_plane, target, needed[0], needed[1], height, width, region_y, region_x,
             thread_count, maximum, None, check_signals,

@@ -151,7 +151,7 @@ PyObject* upscale_2d(PyObject* /*module*/, PyObject* args) {
     const StridedImage from = lr.image(), to = hr.image();
     return run_released(
         threads, maxval, progress, check_signals != 0,
-        [&](const qm_options* options) { return upscale_strided(from, to, options); });
+        [&](const qm_options* options) { return upscale_strided(from, to, maxval, options); });
 }
 
 PyObject* upscale_region_2d(PyObject* /*module*/, PyObject* args) {

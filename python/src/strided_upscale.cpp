@@ -51,6 +51,20 @@ int scatter_row(void* user, const Sample* row) {
     return 0;
 }
 
+// Whether some sample of image lies above maxval.  The row-by-row call
+// finds such a sample only when it reads that row, after the rows above it
+// went out; looking first keeps the whole-image calls' promise that nothing
+// is written on that error.
+template <typename Sample>
+bool has_sample_above(const StridedImage& image, int maxval) {
+    for (int y = 0; y < image.height; ++y) {
+        const unsigned char* from = row_start(image, y);
+        for (int x = 0; x < image.width; ++x)
+            if (load<Sample>(from + x * image.column_step, image.swapped) > maxval) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool has_plain_rows(const StridedImage& image) {
@@ -60,13 +74,16 @@ bool has_plain_rows(const StridedImage& image) {
            reinterpret_cast<std::uintptr_t>(image.origin) % static_cast<std::uintptr_t>(bytes) == 0;
 }
 
-int upscale_strided(const StridedImage& lr, const StridedImage& hr, const qm_options* options) {
+int upscale_strided(const StridedImage& lr, const StridedImage& hr, int maxval,
+                    const qm_options* options) {
     const bool in_place = has_plain_rows(lr) && has_plain_rows(hr);
     RowCursor cursor = {&lr, &hr, 0, 0};
     if (lr.sample_bytes == 1) {
         if (in_place)
             return qm_upscale(lr.origin, lr.width, lr.height, lr.row_step, hr.origin, hr.row_step,
                               options);
+        if (maxval < UINT8_MAX && has_sample_above<unsigned char>(lr, maxval))
+            return QM_ERROR_SAMPLE;
         return qm_upscale_rows(lr.width, lr.height, gather_row<unsigned char>,
                                scatter_row<unsigned char>, &cursor, options);
     }
@@ -74,6 +91,7 @@ int upscale_strided(const StridedImage& lr, const StridedImage& hr, const qm_opt
         return qm_upscale16(reinterpret_cast<const std::uint16_t*>(lr.origin), lr.width, lr.height,
                             lr.row_step, reinterpret_cast<std::uint16_t*>(hr.origin), hr.row_step,
                             options);
+    if (maxval < UINT16_MAX && has_sample_above<std::uint16_t>(lr, maxval)) return QM_ERROR_SAMPLE;
     return qm_upscale16_rows(lr.width, lr.height, gather_row<std::uint16_t>,
                              scatter_row<std::uint16_t>, &cursor, options);
 }

@@ -33,8 +33,11 @@ bool has_plain_rows(const StridedImage& image);
 // qm_upscale16) reads and writes them in place; otherwise the row-by-row
 // call takes the rows one at a time, copied (and byte-swapped) into and out
 // of its own row buffers.  The caller makes sure that lr and hr do not
-// overlap: only the whole-image call can check it.
-int upscale_strided(const StridedImage& lr, const StridedImage& hr, const qm_options* options);
+// overlap: only the whole-image call can check it.  maxval is the one
+// options holds: a sample above it fails with QM_ERROR_SAMPLE before any
+// row of hr is written, whichever call does the work.
+int upscale_strided(const StridedImage& lr, const StridedImage& hr, int maxval,
+                    const qm_options* options);
 
 }  // namespace quillmorph_python
 

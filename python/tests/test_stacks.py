@@ -178,3 +178,26 @@ def test_uint8_images_give_the_same_samples_as_uint16(shape):
     deep = quillmorph.upscale(image.astype(numpy.uint16), maxval=255, axes=(-2, -1))
     assert deep.dtype == numpy.uint16
     assert_array_equal(deep, quillmorph.upscale(image, axes=(-2, -1)))
+
+
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_a_sample_above_the_maxval_leaves_out_as_it_was(layout):
+    stack = random_stack((2, 40, 30), 4095, seed=9)
+    stack[1, 30, 10] = 4096  # below the rows that a row-by-row call writes first
+    for images in (stack[1:], stack):  # one image, and a stack whose first image is fine
+        out = numpy.full((len(images), 80, 60), 7, numpy.uint16)
+        with pytest.raises(ValueError, match="above maxval=4095"):
+            quillmorph.upscale(LAYOUTS[layout](images), axes=(-2, -1), maxval=4095, out=out)
+        assert (out == 7).all(), f"{layout}, {len(images)} images"
+
+
+def test_uint16_windows_and_out_at_odd_addresses_give_the_whole_images_samples():
+    image = random_stack((8, 9), 65535, seed=6)
+    whole = quillmorph.upscale(unaligned(image))
+    out = unaligned(numpy.zeros((16, 18), numpy.uint16))
+    quillmorph.upscale_region(unaligned(image), window_origin=(0, 0), image_shape=(8, 9),
+                              region=(0, 0, 16, 18), out=out)
+    assert_array_equal(out, whole, "upscale_region")
+    if dask_array is not None:
+        lazy = dask_array.from_array(unaligned(image), chunks=(4, 5))
+        assert_array_equal(quillmorph.dask.upscale(lazy).compute(scheduler="sync"), whole, "Dask")
