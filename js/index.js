@@ -138,10 +138,12 @@ async function instantiate(build) {
   return warmUp(module);
 }
 
-// The threaded build where threads are possible, the single one where not
-// or when the threaded one cannot be loaded.
+// The threaded build where threads are possible and there is a processor
+// for a helper, the single one where not or when the threaded one cannot
+// be loaded.  (Without helpers, the threaded build's start never settles in
+// Node, and would gain nothing anywhere.)
 async function instantiateBest() {
-  if (threadsPossible()) {
+  if (threadsPossible() && (await processorCount()) > 1) {
     try {
       return await instantiate(builds.threaded);
     } catch {

@@ -1,6 +1,7 @@
 // What every call promises: bad arguments rejected with the reason, the
 // signal and the progress hook honoured, and no memory kept on any path.
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import { test } from 'node:test';
 
@@ -169,4 +170,15 @@ test('threads() says what a call runs on: every processor with threads, 1 withou
   assert.equal(await threads(), expected);
   const pixels = randomImage(Uint8Array, 300, 40, 255, random(9));
   assert.deepEqual(await upscale(pixels, 300, 40, { threads: 1 }), await upscale(pixels, 300, 40));
+});
+
+// A process allowed one processor has no room for a helper thread: it gets
+// the module without threads, and its calls settle.
+const taskset = ['/usr/bin/taskset', '/bin/taskset'].find((path) => fs.existsSync(path));
+test('a process on one processor upscales without threads', { skip: !taskset && 'no taskset' }, () => {
+  const script = `import { threads, upscale } from ${JSON.stringify(new URL('../index.js', import.meta.url).href)};
+    const hr = await upscale(new Uint8Array(9).fill(7), 3, 3);
+    console.log(await threads(), hr.length);`;
+  const output = execFileSync(taskset, ['-c', '0', process.execPath, '--input-type=module', '-e', script]);
+  assert.equal(output.toString().trim(), '1 36');
 });
