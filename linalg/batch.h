@@ -68,6 +68,14 @@ struct Packs {
     }
 };
 
+// One pack copies as the vector it is, trivially: selections between such
+// values then stay selections, where a copy of its own made GCC branch.
+template <class P>
+struct Packs<P, 1> {
+    static constexpr std::size_t count = 1;
+    P pack[1];
+};
+
 // Values, masks (all ones where true) and the bits of values, for N packs:
 // a whole batch, or the systems of one pack on their own.
 template <std::size_t N>
