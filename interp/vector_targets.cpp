@@ -23,25 +23,18 @@
 
 namespace quillmorph {
 
+// Each copy's table, defined by interp/vector_kernels.cpp compiled for its
+// unit.  Declared for every unit: only the copies the build made are named
+// below.
 #define QUILLMORPH_KERNEL_COPY(space)   \
     namespace space {                   \
     extern const VectorKernels kernels; \
     }
-#if defined(QUILLMORPH_KERNELS_AVX512)
 QUILLMORPH_KERNEL_COPY(kernels_avx512)
-#endif
-#if defined(QUILLMORPH_KERNELS_AVX2)
 QUILLMORPH_KERNEL_COPY(kernels_avx2)
-#endif
-#if defined(QUILLMORPH_KERNELS_SSE2)
 QUILLMORPH_KERNEL_COPY(kernels_sse2)
-#endif
-#if defined(QUILLMORPH_KERNELS_NEON)
 QUILLMORPH_KERNEL_COPY(kernels_neon)
-#endif
-#if defined(QUILLMORPH_KERNELS_WASM_SIMD128)
 QUILLMORPH_KERNEL_COPY(kernels_wasm_simd128)
-#endif
 QUILLMORPH_KERNEL_COPY(kernels_generic)
 #undef QUILLMORPH_KERNEL_COPY
 
