@@ -41,23 +41,26 @@ const builds = {
   },
 };
 
-// Threads need shared memory, which a page has only when cross-origin
-// isolated, and a calling thread that may block while its helpers work,
-// which a page's own thread may not.
-// In Node, QUILLMORPH_WASM=single asks for the module without threads (the
-// tests run both).
-function threadsPossible() {
-  if (typeof SharedArrayBuffer !== 'function') return false;
-  if (isNode) return process.env.QUILLMORPH_WASM !== 'single';
-  return globalThis.crossOriginIsolated === true && typeof document === 'undefined';
-}
-
 async function processorCount() {
   if (isNode) {
     const os = await import(/* @vite-ignore */ 'node:os');
     return os.availableParallelism?.() ?? os.cpus().length;
   }
   return globalThis.navigator?.hardwareConcurrency ?? 1;
+}
+
+// Threads need shared memory, which a page has only when cross-origin
+// isolated, a calling thread that may block while its helpers work, which
+// a page's own thread may not, and a processor for a helper (without one,
+// the threaded build's start never settles in Node).
+// In Node, QUILLMORPH_WASM=single asks for the module without threads (the
+// tests run both).
+async function threadsPossible() {
+  if (typeof SharedArrayBuffer !== 'function') return false;
+  const shared = isNode
+    ? process.env.QUILLMORPH_WASM !== 'single'
+    : globalThis.crossOriginIsolated === true && typeof document === 'undefined';
+  return shared && (await processorCount()) > 1;
 }
 
 async function wasmBytes(url) {
@@ -138,12 +141,10 @@ async function instantiate(build) {
   return warmUp(module);
 }
 
-// The threaded build where threads are possible and there is a processor
-// for a helper, the single one where not or when the threaded one cannot
-// be loaded.  (Without helpers, the threaded build's start never settles in
-// Node, and would gain nothing anywhere.)
+// The threaded build where threads are possible, the single one where not
+// or when the threaded one cannot be loaded.
 async function instantiateBest() {
-  if (threadsPossible() && (await processorCount()) > 1) {
+  if (await threadsPossible()) {
     try {
       return await instantiate(builds.threaded);
     } catch {
